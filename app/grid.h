@@ -1,0 +1,29 @@
+#pragma once
+// The height grid: 514 x 514 int32 heights in a runtime array, usable cells 1..513.
+#include <stdint.h>
+
+const int32_t GRID_SIZE = 514;     // elements per dimension, indices 0..513
+const int32_t GRID_LAST = 513;     // largest usable index on each axis
+const int32_t GRID_TYPE_CODE = 21; // array type code of 32-bit integers
+
+// An array descriptor of two dimensions. Element (x, y) is data[x * entries[0] + y].
+struct HeightGrid {
+    int32_t *data;
+    int32_t entries[2];
+};
+
+// Allocates the zero-filled grid, freeing an earlier one first. Returns false when the
+// heap cannot supply it (data is then null).
+bool grid_alloc(HeightGrid &grid);
+
+inline int32_t grid_get(const HeightGrid &grid, int32_t x, int32_t y) {
+    if (x < 1 || x > GRID_LAST || y < 1 || y > GRID_LAST) return 0;
+    return grid.data[x * grid.entries[0] + y];
+}
+
+inline int32_t grid_set(HeightGrid &grid, int32_t x, int32_t y, int32_t value) {
+    if (value < 0) value = 0;
+    if (value > 255) value = 255;
+    if (x >= 1 && x <= GRID_LAST && y >= 1 && y <= GRID_LAST) grid.data[x * grid.entries[0] + y] = value;
+    return 0;
+}
