@@ -89,18 +89,23 @@ HM_XVFB_PID=
 HM_WINESERVER_STARTED=
 
 hm_start_xvfb() {
-    local n=90
-    while [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ]; do n=$((n + 1)); done
-    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+    # Xvfb picks a free display itself and writes its number to the given descriptor.
+    local numfile
+    numfile=$(mktemp)
+    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$numfile" >/dev/null 2>&1 &
     HM_XVFB_PID=$!
-    export DISPLAY=":$n"
     local i
     for i in $(seq 1 100); do
-        [ -e "/tmp/.X11-unix/X$n" ] && return 0
+        if [ -s "$numfile" ]; then
+            export DISPLAY=":$(head -n1 "$numfile")"
+            rm -f "$numfile"
+            return 0
+        fi
         kill -0 "$HM_XVFB_PID" 2>/dev/null || break
         sleep 0.1
     done
-    hm_log "Xvfb did not start on :$n"
+    rm -f "$numfile"
+    hm_log "Xvfb did not start"
     return 1
 }
 
