@@ -99,8 +99,8 @@ static void place_on_screen(WindowPlacement *place) {
     int32_t screen_height = GetSystemMetrics(SM_CYSCREEN);
     if (place->width > screen_width) place->width = screen_width;
     if (place->height > screen_height) place->height = screen_height;
-    place->x = (screen_width - place->width) / 2;
-    place->y = (screen_height - place->height) / 2;
+    place->x = clamp_to_int32((int64_t(screen_width) - place->width) / 2);
+    place->y = clamp_to_int32((int64_t(screen_height) - place->height) / 2);
 }
 
 static void place_on_reference(WindowPlacement *place, HWND parent) {
@@ -146,6 +146,7 @@ static void give_default_shortcuts(WindowRecord *record) {
 
 // Creation runs window procedures, which may open further windows and so move the slot
 // storage; a numbered record is found again by its number, a dynamic record never moves.
+// The record is not live yet, so object_table_get would not find it.
 static WindowRecord *slot_record(ObjectNumber number, WindowRecord *dynamic_record) {
     ObjectTable *table = window_lib.window_table;
     if (number < 0 || number >= table->capacity) return dynamic_record;
@@ -192,7 +193,11 @@ intptr_t window_open(ObjectNumber number, int32_t x, int32_t y, int32_t inner_wi
     record = slot_record(number, record);
     record->window = window;
     SetPropA(window, WINDOW_ID_PROPERTY, window_number_property(number));
-    if (show) ShowWindow(window, show_command(style));
+    if (show) {
+        ShowWindow(window, show_command(style));
+        record = window_record(number); // showing runs window procedures too
+        if (!record || record->window != window) return 0;
+    }
     record->min_or_max = (style & (OPEN_MAXIMISED | OPEN_MINIMISED)) ? 1 : 0;
     give_default_shortcuts(record);
     record->mdi_client = nullptr;

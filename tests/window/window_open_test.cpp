@@ -32,8 +32,24 @@ TEST_F(WindowObjects, TheProgramsWindowIsCentredCaptionedAndShown) {
     char title[32] = {};
     GetWindowTextA(window, title, sizeof title);
     EXPECT_STREQ(title, "Heightmap");
+    EXPECT_EQ(style_of(window) & 3, 0); // the centring bits are no styles
     EXPECT_EQ(class_name_of(window), "WindowClass_0");
     EXPECT_EQ(GetPropA(window, "KX_WindowID"), reinterpret_cast<HANDLE>(1));
+    WNDCLASSA info = {};
+    ASSERT_TRUE(GetClassInfoA(test_host.app_instance, "WindowClass_0", &info));
+    EXPECT_EQ(info.style, UINT(CS_DBLCLKS));
+    EXPECT_EQ(info.hbrBackground, reinterpret_cast<HBRUSH>(intptr_t(16)));
+    EXPECT_EQ(info.hCursor, LoadCursorA(nullptr, MAKEINTRESOURCEA(32512)));
+    EXPECT_EQ(info.hIcon, nullptr); // the program carries no icon
+    // The number property exists before the window is shown, so its activation is
+    // already reported with the window's number.
+    std::vector<QueuedEvent> queued = queued_events();
+    int32_t activations = 0;
+    for (const QueuedEvent &event : queued) {
+        EXPECT_EQ(event.window, 0) << event.event;
+        if (event.event == EVENT_WINDOW_ACTIVATED) activations++;
+    }
+    EXPECT_EQ(activations, 1);
 
     RECT client;
     GetClientRect(window, &client);
@@ -125,6 +141,11 @@ TEST_F(WindowObjects, AWindowLargerThanTheScreenIsShrunkAndPlacedAtTheOrigin) {
     EXPECT_EQ(rect.top, 0);
     EXPECT_EQ(rect.right, 1280);
     EXPECT_EQ(rect.bottom, 1024);
+    // Sizes no screen holds are placed without overflowing.
+    EXPECT_NE(window_open(2, 0, 0, INT32_MIN, INT32_MAX, "", OPEN_CENTRED | OPEN_HIDDEN), 0);
+    EXPECT_NE(window_open(3, 0, 0, INT32_MAX, INT32_MIN, "", OPEN_CENTRED_ON_PARENT | OPEN_HIDDEN,
+                          window),
+              0);
 }
 
 TEST_F(WindowObjects, CentringOnTheParentOrTheActiveWindowStaysOnTheScreen) {
@@ -228,6 +249,54 @@ TEST_F(WindowObjects, WithoutMemoryForShortcutsTheWindowOpensWithoutThem) {
     EXPECT_EQ(record->shortcut_count, 1);
     EXPECT_EQ(accelerator_for_window(window), table);
     EXPECT_NE(window_close(1), 0);
+}
+
+TEST_F(WindowObjects, TheInnerHeightCountsAMenuBarExceptForMdiChildren) {
+    HWND window = reinterpret_cast<HWND>(window_open(1, 0, 0, 300, 200, "", OPEN_HIDDEN));
+    HMENU menu = CreateMenu();
+    AppendMenuA(menu, MF_STRING, 1, "File");
+    SetMenu(window, menu);
+    RECT client;
+    GetClientRect(window, &client);
+    EXPECT_EQ(window_inner_height(1), client.bottom + GetSystemMetrics(SM_CYMENU));
+    EXPECT_EQ(window_inner_width(1), client.right);
+    record_of(1)->mdi_client = window; // only its being set matters here
+    EXPECT_EQ(window_inner_height(1), client.bottom);
+    record_of(1)->mdi_client = nullptr;
+}
+
+UINT mdi_message;
+WPARAM mdi_wparam;
+LRESULT CALLBACK fake_mdi_client(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    if (message == WM_MDIDESTROY) {
+        mdi_message = message;
+        mdi_wparam = wparam;
+        DestroyWindow(reinterpret_cast<HWND>(wparam));
+        return 0;
+    }
+    return DefWindowProcA(window, message, wparam, lparam);
+}
+
+TEST_F(WindowObjects, AnMdiChildIsClosedByItsClientAndKeepsItsClass) {
+    WNDCLASSA fake = {};
+    fake.lpfnWndProc = fake_mdi_client;
+    fake.hInstance = test_host.app_instance;
+    fake.lpszClassName = "FakeMdiClient";
+    RegisterClassA(&fake);
+    HWND client = CreateWindowExA(0, "FakeMdiClient", "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+                                  test_host.app_instance, nullptr);
+    HWND window = reinterpret_cast<HWND>(window_open(4, 0, 0, 300, 200, "", OPEN_HIDDEN));
+    record_of(4)->mdi_client = client;
+    mdi_message = 0;
+    EXPECT_NE(window_close(4), 0);
+    EXPECT_EQ(mdi_message, UINT(WM_MDIDESTROY));
+    EXPECT_EQ(mdi_wparam, reinterpret_cast<WPARAM>(window));
+    EXPECT_FALSE(IsWindow(window));
+    EXPECT_EQ(record_of(4), nullptr);
+    EXPECT_TRUE(class_registered("WindowClass_4"));
+    UnregisterClassA("WindowClass_4", test_host.app_instance);
+    DestroyWindow(client);
+    UnregisterClassA("FakeMdiClient", test_host.app_instance);
 }
 
 TEST_F(WindowObjects, CloseRevokesADropTargetAndFreesTheBrush) {
