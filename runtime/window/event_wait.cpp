@@ -49,6 +49,7 @@ int32_t event_wait() {
 
 int32_t event_wait_timeout(int32_t milliseconds) {
     EventState *state = window_event_state();
+    if (!state) return 0; // the library never started
     event_state_release(state);
     state->event_type = -1;
     if (state->queue_head) return take_queued_event(state);

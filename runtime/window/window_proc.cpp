@@ -158,11 +158,6 @@ static void take_aux_data(EventState *state, LPARAM lparam) {
     state->aux_data = data;
 }
 
-static LRESULT dispatch_to_gadget(HWND control, HWND window, UINT message, WPARAM wparam,
-                                  LPARAM lparam) {
-    return gadget_notify_dispatch(control, window, message, wparam, lparam);
-}
-
 static LRESULT translate_message(EventState *state, const MessageTarget &target, HWND window,
                                  UINT message, WPARAM wparam, LPARAM lparam) {
     switch (message) {
@@ -183,13 +178,13 @@ static LRESULT translate_message(EventState *state, const MessageTarget &target,
             EnumChildWindows(window, syscolor_broadcast_proc, 0);
         return NOT_HANDLED;
     case WM_GETMINMAXINFO:
-        if (!target.record) return NOT_HANDLED;
+        if (!target.record || !lparam) return NOT_HANDLED;
         apply_size_limits(target.record, reinterpret_cast<MINMAXINFO *>(lparam));
         return 0;
     case WM_NOTIFY: {
         const NMHDR *header = reinterpret_cast<const NMHDR *>(lparam);
-        return dispatch_to_gadget(header ? header->hwndFrom : nullptr, window, message, wparam,
-                                  lparam);
+        return gadget_notify_dispatch(header ? header->hwndFrom : nullptr, window, message, wparam,
+                                      lparam);
     }
     case WM_COMMAND:
         return handle_command(state, window, wparam, lparam);
@@ -200,7 +195,8 @@ static LRESULT translate_message(EventState *state, const MessageTarget &target,
     case WM_CTLCOLORBTN:
     case WM_CTLCOLORSTATIC:
     case MSG_GADGET_FORWARD:
-        return dispatch_to_gadget(reinterpret_cast<HWND>(lparam), window, message, wparam, lparam);
+        return gadget_notify_dispatch(reinterpret_cast<HWND>(lparam), window, message, wparam,
+                                      lparam);
     case MSG_ITEM_MOUSE:
         // The event comes when the re-posted message passes through the thread's queue.
         PostMessageA(window, MSG_ITEM_MOUSE_DEFERRED, wparam, lparam);
