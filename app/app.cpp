@@ -41,7 +41,7 @@ static bool app_show_picture() {
     terrain_render_color(app.grid, 0);
     int32_t x = window_inner_width(0) / 2 - image_width(0) / 2;
     int32_t y = window_inner_height(0) / 2 - image_height(0) / 2;
-    return gadget_image_create(0, x, y, 0, 0, reinterpret_cast<HANDLE>(image_handle(0))) != 0;
+    return gadget_image_create(0, x, y, 0, 0, image_handle(0)) != 0;
 }
 
 bool app_start() {
@@ -62,19 +62,34 @@ bool app_start() {
         app_end();
         return false;
     }
-    for (const Shortcut &s : app_shortcuts) shortcut_add(0, s.key, s.menu);
+    for (const Shortcut &s : app_shortcuts)
+        shortcut_add(0, s.key, s.menu);
     return true;
 }
 
 static void app_run_command(intptr_t menu) {
     switch (menu) {
-    case 0: terrain_generate(app.grid); break;
-    case 1: app.color_view = 0; break;
-    case 2: app.color_view = 1; break;
-    case 3: terrain_pull_to_level(app.grid, 160, 0.05f); break;
-    case 4: terrain_jitter(app.grid, 128, 2); break;
-    case 5: terrain_smooth(app.grid); break;
-    case 6: terrain_invert(app.grid); break;
+    case 0:
+        terrain_generate(app.grid);
+        break;
+    case 1:
+        app.color_view = 0;
+        break;
+    case 2:
+        app.color_view = 1;
+        break;
+    case 3:
+        terrain_pull_to_level(app.grid, 160, 0.05f);
+        break;
+    case 4:
+        terrain_jitter(app.grid, 128, 2);
+        break;
+    case 5:
+        terrain_smooth(app.grid);
+        break;
+    case 6:
+        terrain_invert(app.grid);
+        break;
     }
 }
 
@@ -87,7 +102,7 @@ void app_menu_event(intptr_t menu) {
         app_render();
         app.redraw = 0;
     }
-    gadget_set_state(0, image_handle(0));
+    gadget_set_state(0, reinterpret_cast<intptr_t>(image_handle(0)));
 }
 
 void app_command_loop() {

@@ -42,16 +42,20 @@ static void set_pixel_floor() {
     HDC dc = drawing_begin(image_output(0));
     if (!dc) return;
     for (int y = 1; y <= 513; y++)
-        for (int x = 1; x <= 513; x++) SetPixelV(dc, x, y, COLORREF(x ^ y));
+        for (int x = 1; x <= 513; x++)
+            SetPixelV(dc, x, y, COLORREF(x ^ y));
     drawing_end();
 }
 
 static void pump() {
     MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
+        DispatchMessageA(&msg);
 }
 
-static void fresh_terrain() { terrain_generate(app.grid); }
+static void fresh_terrain() {
+    terrain_generate(app.grid);
+}
 
 static std::string windows_path(std::string path) {
     if (!path.empty() && path[0] == '/') {
@@ -62,7 +66,8 @@ static std::string windows_path(std::string path) {
 }
 
 // Milliseconds from process creation until `ready` holds, then the process is closed.
-template <typename Ready> static double start_time(const std::string &exe, const char *title, Ready ready) {
+template <typename Ready>
+static double start_time(const std::string &exe, const char *title, Ready ready) {
     STARTUPINFOA si = {};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi = {};
@@ -99,7 +104,9 @@ static bool picture_shown(HWND w) {
     return c != CLR_INVALID && c != face && c != 0;
 }
 
-static bool window_shown(HWND) { return true; }
+static bool window_shown(HWND) {
+    return true;
+}
 
 static Timing measure_start(const char *name, const std::string &exe, const char *title,
                             bool (*ready)(HWND)) {
@@ -125,31 +132,41 @@ int main(int argc, char **argv) {
     rows.push_back(measure("terrain_render_color", [] { terrain_render_color(app.grid, 0); }));
     rows.push_back(measure("terrain_render_gray", [] { terrain_render_gray(app.grid, 0); }));
     rows.push_back(measure("terrain_generate", [] { terrain_generate(app.grid); }));
-    rows.push_back(measure("terrain_pull_to_level", [] { terrain_pull_to_level(app.grid, 160, 0.05f); }, fresh_terrain));
-    rows.push_back(measure("terrain_jitter", [] { terrain_jitter(app.grid, 128, 2); }, fresh_terrain));
-    rows.push_back(measure("terrain_smooth", [] { terrain_smooth(app.grid); }, fresh_terrain));
-    rows.push_back(measure("terrain_invert", [] { terrain_invert(app.grid); }, fresh_terrain));
+    rows.push_back(measure(
+        "terrain_pull_to_level", [] { terrain_pull_to_level(app.grid, 160, 0.05f); },
+        fresh_terrain));
+    rows.push_back(measure(
+        "terrain_jitter", [] { terrain_jitter(app.grid, 128, 2); }, fresh_terrain));
+    rows.push_back(measure(
+        "terrain_smooth", [] { terrain_smooth(app.grid); }, fresh_terrain));
+    rows.push_back(measure(
+        "terrain_invert", [] { terrain_invert(app.grid); }, fresh_terrain));
 
     static const char *command_names[APP_MENU_COUNT] = {
         "command Return (regenerate)", "command 1 (grey view)", "command 2 (colour view)",
-        "command N (pull to level)",  "command Z (jitter)",    "command B (smooth)",
+        "command N (pull to level)",   "command Z (jitter)",    "command B (smooth)",
         "command I (invert)"};
     size_t first_command = rows.size();
     for (intptr_t m = 0; m < APP_MENU_COUNT; m++) {
         static intptr_t menu;
         menu = m;
-        rows.push_back(measure(command_names[m], [] {
-            app_menu_event(menu);
-            pump();
-        }, fresh_terrain));
+        rows.push_back(measure(
+            command_names[m],
+            [] {
+                app_menu_event(menu);
+                pump();
+            },
+            fresh_terrain));
     }
     app_end();
 
     Timing heightmap_start = {"start-up to first picture", -1, -1, -1};
     Timing minimal_start = {"start-up of a minimal window", -1, -1, -1};
     if (argc >= 3) {
-        heightmap_start = measure_start(heightmap_start.name.c_str(), windows_path(argv[1]), "Heightmap", picture_shown);
-        minimal_start = measure_start(minimal_start.name.c_str(), windows_path(argv[2]), "Minimal", window_shown);
+        heightmap_start = measure_start(heightmap_start.name.c_str(), windows_path(argv[1]),
+                                        "Heightmap", picture_shown);
+        minimal_start = measure_start(minimal_start.name.c_str(), windows_path(argv[2]), "Minimal",
+                                      window_shown);
     }
 
     printf("%-32s %10s %10s %10s %8s\n", "what", "median ms", "min ms", "max ms", "ratio");
@@ -158,12 +175,14 @@ int main(int argc, char **argv) {
         const Timing &t = rows[i];
         double ratio = t.median / floor.median;
         if (i >= first_command) worst = std::max(worst, ratio);
-        printf("%-32s %10.2f %10.2f %10.2f %8.3f\n", t.name.c_str(), t.median, t.low, t.high, ratio);
+        printf("%-32s %10.2f %10.2f %10.2f %8.3f\n", t.name.c_str(), t.median, t.low, t.high,
+               ratio);
     }
     for (const Timing &t : {heightmap_start, minimal_start})
         printf("%-32s %10.2f %10.2f %10.2f %8s\n", t.name.c_str(), t.median, t.low, t.high, "-");
     if (heightmap_start.median >= 0 && minimal_start.median >= 0)
-        printf("bench: start-up over the minimal program %.1f ms\n", heightmap_start.median - minimal_start.median);
+        printf("bench: start-up over the minimal program %.1f ms\n",
+               heightmap_start.median - minimal_start.median);
     printf("bench: worst command ratio %.3f\n", worst);
     return 0;
 }

@@ -19,6 +19,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     CreateWindowExA(0, "Minimal", "Minimal", WS_CAPTION | WS_SYSMENU | WS_VISIBLE, 100, 100, 300,
                     300, nullptr, nullptr, instance, nullptr);
     MSG msg;
-    while (GetMessageA(&msg, nullptr, 0, 0) > 0) DispatchMessageA(&msg);
+    while (GetMessageA(&msg, nullptr, 0, 0) > 0)
+        DispatchMessageA(&msg);
     return 0;
 }

@@ -13,13 +13,12 @@ static ImageRecord *find_image(ObjectNumber number) {
     return static_cast<ImageRecord *>(object_table_get(image_lib.image_table, number));
 }
 
+// Makes the library anew on the current application heap (a program that starts its
+// runtime again after ending it gets a fresh, empty library).
 void image_lib_init() {
-    if (!image_lib.image_table)
-        image_lib.image_table =
-            object_table_create(sizeof(ImageRecord), IMAGE_GROW_STEP, image_free);
-    if (!image_lib.output_block)
-        image_lib.output_block = static_cast<ImageOutputBlock *>(
-            state_block_alloc(sizeof(ImageOutputBlock), nullptr, nullptr));
+    image_lib.image_table = object_table_create(sizeof(ImageRecord), IMAGE_GROW_STEP, image_free);
+    image_lib.output_block = static_cast<ImageOutputBlock *>(
+        state_block_alloc(sizeof(ImageOutputBlock), nullptr, nullptr));
 }
 
 void image_lib_end() {

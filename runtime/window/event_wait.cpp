@@ -35,10 +35,37 @@ static bool take_message(MSG *msg, int32_t milliseconds) {
     return peek_message(msg);
 }
 
+static bool key_down(int key) {
+    return GetKeyState(key) < 0;
+}
+
+static ACCEL *find_shortcut(WindowRecord *record, BYTE flags, WORD key);
+
+// The shortcut of the active window that a key-down message stands for, or null.
+static ACCEL *shortcut_of_key(HWND active, const MSG *msg) {
+    if (msg->message != WM_KEYDOWN && msg->message != WM_SYSKEYDOWN) return nullptr;
+    WindowRecord *record =
+        window_record(window_number_from_property(GetPropA(active, WINDOW_ID_PROPERTY)));
+    if (!record) return nullptr;
+    BYTE flags = FVIRTKEY | FNOINVERT;
+    if (key_down(VK_SHIFT)) flags |= FSHIFT;
+    if (key_down(VK_CONTROL)) flags |= FCONTROL;
+    if (key_down(VK_MENU)) flags |= FALT;
+    return find_shortcut(record, flags, WORD(msg->wParam));
+}
+
 static void translate_and_dispatch(MSG *msg) {
     HWND active = GetActiveWindow();
     HACCEL table = accelerator_for_window(active);
-    if (table && TranslateAcceleratorA(active, table, msg)) return;
+    uint32_t commands = window_commands_received();
+    if (table && TranslateAcceleratorA(active, table, msg)) {
+        // Some platforms take a shortcut whose command is 0 without sending WM_COMMAND;
+        // it is sent here, so that such a shortcut reports its menu number like any other.
+        ACCEL *shortcut =
+            window_commands_received() == commands ? shortcut_of_key(active, msg) : nullptr;
+        if (shortcut && shortcut->cmd == 0) SendMessageA(active, WM_COMMAND, MAKEWPARAM(0, 1), 0);
+        return;
+    }
     TranslateMessage(msg);
     DispatchMessageA(msg);
 }
@@ -69,10 +96,6 @@ int32_t event_wait_timeout(int32_t milliseconds) {
 
 intptr_t event_menu() {
     return window_event_state()->event_number;
-}
-
-static bool key_down(int key) {
-    return GetKeyState(key) < 0;
 }
 
 // A plain Tab meant for an editable rich-edit control must reach it as a character.

@@ -10,3 +10,6 @@ EventState *window_event_state();
 WindowRecord *window_record(ObjectNumber number);
 // The window number that a "KX_WindowID" value stands for; ANY_ID (-1) for no value.
 ObjectNumber window_number_from_property(HANDLE value);
+
+// How many WM_COMMAND messages the window procedure has received so far.
+uint32_t window_commands_received();

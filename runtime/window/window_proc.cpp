@@ -108,7 +108,14 @@ static void handle_shortcut_command(EventState *state, uint16_t command) {
         set_pending(state, EVENT_MENU, command);
 }
 
+static uint32_t commands_received;
+
+uint32_t window_commands_received() {
+    return commands_received;
+}
+
 static LRESULT handle_command(EventState *state, HWND window, WPARAM wparam, LPARAM lparam) {
+    commands_received++;
     HWND control = reinterpret_cast<HWND>(lparam);
     if (gadget_notify_dispatch(control, window, WM_COMMAND, wparam, lparam) != NOT_HANDLED)
         return 0;

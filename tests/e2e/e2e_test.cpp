@@ -1,6 +1,8 @@
 // Drives the real heightmap.exe as a person would and checks what it shows.
 #include <windows.h>
 #include <gtest/gtest.h>
+#include <algorithm>
+#include <limits.h>
 #include <math.h>
 #include <stdint.h>
 #include <stdio.h>
@@ -20,15 +22,17 @@ struct Picture {
     bool operator!=(const Picture &o) const { return px != o.px; }
 };
 
-static uint32_t rgb(int r, int g, int b) { return uint32_t(r) << 16 | uint32_t(g) << 8 | uint32_t(b); }
+static uint32_t rgb(int r, int g, int b) {
+    return uint32_t(r) << 16 | uint32_t(g) << 8 | uint32_t(b);
+}
 
 // The colour view's bands, lowest first: upper height of the band and its colour.
 static const struct {
     int top;
     uint32_t color;
 } bands[] = {
-    {15, rgb(0, 0, 100)},     {31, rgb(0, 0, 120)},     {63, rgb(0, 0, 140)},
-    {70, rgb(64, 95, 134)},   {95, rgb(128, 190, 128)}, {127, rgb(140, 210, 140)},
+    {15, rgb(0, 0, 100)},      {31, rgb(0, 0, 120)},      {63, rgb(0, 0, 140)},
+    {70, rgb(64, 95, 134)},    {95, rgb(128, 190, 128)},  {127, rgb(140, 210, 140)},
     {159, rgb(160, 210, 140)}, {180, rgb(180, 210, 140)}, {199, rgb(190, 220, 150)},
     {219, rgb(185, 185, 130)}, {229, rgb(182, 177, 130)}, {239, rgb(180, 170, 130)},
     {244, rgb(215, 215, 215)}, {249, rgb(230, 230, 230)}, {253, rgb(250, 250, 250)},
@@ -47,11 +51,19 @@ static bool is_band_color(uint32_t c) {
     return false;
 }
 
-static int grey_height(uint32_t c) { return int(c & 0xFF); }
-static bool is_grey(uint32_t c) { return (c & 0xFF) == ((c >> 8) & 0xFF) && (c & 0xFF) == ((c >> 16) & 0xFF); }
+static int grey_height(uint32_t c) {
+    return int(c & 0xFF);
+}
+static bool is_grey(uint32_t c) {
+    return (c & 0xFF) == ((c >> 8) & 0xFF) && (c & 0xFF) == ((c >> 16) & 0xFF);
+}
 
-static int round_even(double v) { return int(nearbyint(v)); }
-static int clamp255(int v) { return v < 0 ? 0 : v > 255 ? 255 : v; }
+static int round_even(double v) {
+    return int(nearbyint(v));
+}
+static int clamp255(int v) {
+    return v < 0 ? 0 : v > 255 ? 255 : v;
+}
 
 class Program {
   public:
@@ -62,7 +74,8 @@ class Program {
         STARTUPINFOA si = {};
         si.cb = sizeof si;
         std::string cmd = "\"" + program_path + "\"";
-        if (!CreateProcessA(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+        if (!CreateProcessA(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                            &pi))
             return false;
         for (int i = 0; i < 200 && !window; i++) {
             HWND w = FindWindowA(nullptr, "Heightmap");
@@ -102,7 +115,8 @@ class Program {
         BitBlt(mem, 0, 0, SIDE, SIDE, screen, origin.x, origin.y, SRCCOPY);
         GdiFlush();
         const uint32_t *src = static_cast<const uint32_t *>(bits);
-        for (int i = 0; i < SIDE * SIDE; i++) p.px[i] = src[i] & 0x00FFFFFF;
+        for (int i = 0; i < SIDE * SIDE; i++)
+            p.px[i] = src[i] & 0x00FFFFFF;
         SelectObject(mem, old);
         DeleteObject(dib);
         DeleteDC(mem);
@@ -130,28 +144,44 @@ class Program {
         settle();
         return capture(); // once more, after the repaint has surely finished
     }
+    // Clicks the middle of the caption's close box, found by asking the window itself.
     bool click_close_box() {
-        RECT wr;
+        RECT wr, box = {LONG_MAX, LONG_MAX, LONG_MIN, LONG_MIN};
         GetWindowRect(window, &wr);
         for (int y = wr.top; y < wr.top + 40; y++)
-            for (int x = wr.right - 1; x > wr.right - 80; x--) {
-                LRESULT hit = SendMessageA(window, WM_NCHITTEST, 0, MAKELPARAM(x, y));
-                if (hit != HTCLOSE) continue;
-                SetForegroundWindow(window);
-                int sw = GetSystemMetrics(SM_CXSCREEN), sh = GetSystemMetrics(SM_CYSCREEN);
-                INPUT in[3] = {};
-                for (auto &i : in) i.type = INPUT_MOUSE;
-                in[0].mi.dx = LONG((x * 65536LL + sw / 2) / sw);
-                in[0].mi.dy = LONG((y * 65536LL + sh / 2) / sh);
-                in[0].mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
-                in[1].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
-                in[2].mi.dwFlags = MOUSEEVENTF_LEFTUP;
-                SendInput(1, &in[0], sizeof(INPUT));
-                Sleep(100);
-                SendInput(2, &in[1], sizeof(INPUT));
-                return true;
-            }
-        return false;
+            for (int x = wr.right - 80; x < wr.right; x++)
+                if (SendMessageA(window, WM_NCHITTEST, 0, MAKELPARAM(x, y)) == HTCLOSE) {
+                    box.left = std::min<LONG>(box.left, x);
+                    box.top = std::min<LONG>(box.top, y);
+                    box.right = std::max<LONG>(box.right, x);
+                    box.bottom = std::max<LONG>(box.bottom, y);
+                }
+        if (box.left > box.right) return false;
+        int x = (box.left + box.right) / 2, y = (box.top + box.bottom) / 2;
+        SetForegroundWindow(window);
+        int sw = GetSystemMetrics(SM_CXSCREEN), sh = GetSystemMetrics(SM_CYSCREEN);
+        INPUT in[3] = {};
+        for (auto &i : in)
+            i.type = INPUT_MOUSE;
+        in[0].mi.dx = LONG((x * 65536LL + sw / 2) / sw);
+        in[0].mi.dy = LONG((y * 65536LL + sh / 2) / sh);
+        in[0].mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+        // Each button event carries the position too: the pointer's own report of where it
+        // is may arrive later than the press.
+        in[1] = in[2] = in[0];
+        in[1].mi.dwFlags |= MOUSEEVENTF_LEFTDOWN;
+        in[2].mi.dwFlags |= MOUSEEVENTF_LEFTUP;
+        SendInput(1, &in[0], sizeof(INPUT));
+        // The press must come after the pointer has arrived, or the system tracks the
+        // button at the old position.
+        POINT at = {};
+        for (int i = 0; i < 100 && (GetCursorPos(&at), at.x != x || at.y != y); i++)
+            Sleep(20);
+        Sleep(200);
+        SendInput(1, &in[1], sizeof(INPUT));
+        Sleep(150);
+        SendInput(1, &in[2], sizeof(INPUT));
+        return true;
     }
     DWORD wait_exit(DWORD ms) {
         if (WaitForSingleObject(pi.hProcess, ms) != WAIT_OBJECT_0) return STILL_ACTIVE;
@@ -161,7 +191,8 @@ class Program {
     }
     ~Program() {
         if (pi.hProcess) {
-            if (WaitForSingleObject(pi.hProcess, 0) != WAIT_OBJECT_0) TerminateProcess(pi.hProcess, 99);
+            if (WaitForSingleObject(pi.hProcess, 0) != WAIT_OBJECT_0)
+                TerminateProcess(pi.hProcess, 99);
             CloseHandle(pi.hProcess);
             CloseHandle(pi.hThread);
         }
@@ -192,7 +223,8 @@ static void save_bmp(const Picture &p, const char *name) {
 typedef std::vector<int> Heights;
 static Heights heights_of(const Picture &p) {
     Heights h(SIDE * SIDE);
-    for (int i = 0; i < SIDE * SIDE; i++) h[i] = grey_height(p.px[i]);
+    for (int i = 0; i < SIDE * SIDE; i++)
+        h[i] = grey_height(p.px[i]);
     return h;
 }
 
@@ -259,7 +291,8 @@ TEST(Heightmap, RunsEveryCommandAndClosesWithCodeZero) {
 
     // I: every height h becomes 255 - h.
     Heights inverted = h;
-    for (int &v : inverted) v = 255 - v;
+    for (int &v : inverted)
+        v = 255 - v;
     Picture p = prog.press_and_wait('I', g);
     expect_grey_view(p, inverted, "invert");
     h = inverted;
@@ -268,8 +301,10 @@ TEST(Heightmap, RunsEveryCommandAndClosesWithCodeZero) {
     Heights pulled = h;
     const double fraction = double(0.05f);
     for (int &v : pulled) {
-        if (v > 160) v = clamp255(round_even(v - (v - 160) * fraction));
-        else if (v < 160) v = clamp255(round_even(v + (160 - v) * fraction));
+        if (v > 160)
+            v = clamp255(round_even(v - (v - 160) * fraction));
+        else if (v < 160)
+            v = clamp255(round_even(v + (160 - v) * fraction));
     }
     Picture before = p;
     p = prog.press_and_wait('N', before);
@@ -282,7 +317,8 @@ TEST(Heightmap, RunsEveryCommandAndClosesWithCodeZero) {
         for (int x = 3; x <= 509; x++) {
             int s = 0;
             for (int j = y - 2; j <= y + 2; j++)
-                for (int i = x - 2; i <= x + 2; i++) s += smooth[j * SIDE + i];
+                for (int i = x - 2; i <= x + 2; i++)
+                    s += smooth[j * SIDE + i];
             smooth[y * SIDE + x] = s / 25;
         }
     before = p;

@@ -254,16 +254,18 @@ TEST_F(ImageTest, FreeingTheImageBeingDrawnEndsTheDrawing) {
     drawing_end();
 }
 
-TEST(ImageLibTest, StartingAgainKeepsTheLibrariesAsTheyAre) {
-    ObjectTable *table = image_lib.image_table;
-    ImageOutputBlock *block = image_lib.output_block;
+TEST(ImageLibTest, StartingAgainGivesAnEmptyLibraryAndKeepsTheDrawingObjects) {
+    image_lib_end();
     HBRUSH brush = drawing_state.default_brush;
     HPEN pen = drawing_state.default_pen;
-    ASSERT_TRUE(table && block && brush && pen);
+    ASSERT_TRUE(brush && pen);
     image_lib_init();
     drawing_init();
-    EXPECT_EQ(image_lib.image_table, table);
-    EXPECT_EQ(image_lib.output_block, block);
+    ASSERT_NE(image_lib.image_table, nullptr);
+    EXPECT_EQ(image_lib.image_table->capacity, 16);
+    EXPECT_EQ(image_handle(0), nullptr);
+    EXPECT_NE(image_create(0, 4, 4), 0);
+    image_free(0);
     EXPECT_EQ(drawing_state.default_brush, brush);
     EXPECT_EQ(drawing_state.default_pen, pen);
     EXPECT_EQ(GetObjectType(brush), DWORD(OBJ_BRUSH));

@@ -7,7 +7,9 @@
 #include <gtest/gtest.h>
 #include <vector>
 
-static HWND heightmap_window() { return FindWindowA(nullptr, "Heightmap"); }
+static HWND heightmap_window() {
+    return FindWindowA(nullptr, "Heightmap");
+}
 
 static bool class_registered(const char *name) {
     WNDCLASSA wc;
@@ -17,7 +19,7 @@ static bool class_registered(const char *name) {
 // Reads pixel (x, y) of image 0 as a colour value.
 static COLORREF image_pixel(int x, int y) {
     HDC dc = CreateCompatibleDC(nullptr);
-    HGDIOBJ old = SelectObject(dc, reinterpret_cast<HGDIOBJ>(image_handle(0)));
+    HGDIOBJ old = SelectObject(dc, image_handle(0));
     COLORREF c = GetPixel(dc, x, y);
     SelectObject(dc, old);
     DeleteDC(dc);
@@ -26,7 +28,7 @@ static COLORREF image_pixel(int x, int y) {
 
 static void set_image_pixel(int x, int y, COLORREF c) {
     HDC dc = CreateCompatibleDC(nullptr);
-    HGDIOBJ old = SelectObject(dc, reinterpret_cast<HGDIOBJ>(image_handle(0)));
+    HGDIOBJ old = SelectObject(dc, image_handle(0));
     SetPixelV(dc, x, y, c);
     SelectObject(dc, old);
     DeleteDC(dc);
@@ -35,7 +37,8 @@ static void set_image_pixel(int x, int y, COLORREF c) {
 static std::vector<int32_t> grid_copy() {
     std::vector<int32_t> cells;
     for (int y = 1; y <= 513; y++)
-        for (int x = 1; x <= 513; x++) cells.push_back(grid_get(app.grid, x, y));
+        for (int x = 1; x <= 513; x++)
+            cells.push_back(grid_get(app.grid, x, y));
     return cells;
 }
 
@@ -59,7 +62,7 @@ TEST(Program, StartsWithThePictureInTheWindowAndEndsCleanly) {
     ScreenToClient(w, &origin);
     EXPECT_EQ(origin.x, 0);
     EXPECT_EQ(origin.y, 0);
-    EXPECT_EQ(gadget_image_get_state(gadget), image_handle(0));
+    EXPECT_EQ(gadget_image_get_state(gadget), reinterpret_cast<intptr_t>(image_handle(0)));
 
     auto *window = static_cast<WindowRecord *>(object_table_get(window_lib.window_table, 0));
     ASSERT_NE(window, nullptr);

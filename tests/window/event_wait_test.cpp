@@ -69,6 +69,19 @@ TEST_F(EventWait, ABoundKeyPressedOnTheKeyboardComesBackAsItsMenuNumber) {
     EXPECT_TRUE(contains(answers, WM_KEYDOWN) || contains(answers, WM_SYSKEYDOWN));
 }
 
+TEST_F(EventWait, AShortcutBoundToMenuNumberZeroIsReportedOnce) {
+    ASSERT_NE(shortcut_add(0, VK_RETURN, 0), nullptr);
+    ASSERT_NE(shortcut_add(0, 'M', 0x10000), nullptr); // low 16 bits 0 as well
+    for (WORD key : {WORD(VK_RETURN), WORD('M')}) {
+        events()->event_number = 77;
+        std::vector<int32_t> answers = press_and_collect(key);
+        int menus = 0;
+        for (int32_t a : answers) menus += a == EVENT_MENU;
+        EXPECT_EQ(menus, 1) << key;
+        EXPECT_EQ(event_menu(), 0) << key;
+    }
+}
+
 TEST_F(EventWait, RebindingAKeyReplacesItsEntryAndModifiersMakeNewOnes) {
     WindowRecord *record = record_of(0);
     ASSERT_NE(shortcut_add(0, VK_RETURN, 0), nullptr);
