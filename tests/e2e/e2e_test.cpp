@@ -372,6 +372,40 @@ TEST(Heightmap, RunsEveryCommandAndClosesWithCodeZero) {
     EXPECT_EQ(prog.wait_exit(10000), 0u);
 }
 
+static BOOL CALLBACK count_resource_type(HMODULE, LPSTR type, LONG_PTR types) {
+    reinterpret_cast<std::vector<LPSTR> *>(types)->push_back(type);
+    return TRUE;
+}
+
+// The executable is a GUI program whose one resource is the manifest (type 24, id 1).
+TEST(Heightmap, IsAWindowsProgramWithTheManifestAsItsOnlyResource) {
+    HMODULE image = LoadLibraryExA(program_path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(image, nullptr);
+    std::vector<LPSTR> types;
+    EnumResourceTypesA(image, count_resource_type, reinterpret_cast<LONG_PTR>(&types));
+    ASSERT_EQ(types.size(), 1u);
+    EXPECT_TRUE(IS_INTRESOURCE(types[0]));
+    EXPECT_EQ(reinterpret_cast<ULONG_PTR>(types[0]), ULONG_PTR(24));
+    HRSRC manifest = FindResourceA(image, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24));
+    ASSERT_NE(manifest, nullptr);
+    std::string text(static_cast<const char *>(LockResource(LoadResource(image, manifest))),
+                     SizeofResource(image, manifest));
+    EXPECT_NE(text.find("Microsoft.Windows.Common-Controls"), std::string::npos);
+    EXPECT_NE(text.find("version=\"6.0.0.0\""), std::string::npos);
+    EXPECT_NE(text.find("version=\"1.0.0.0\""), std::string::npos);
+    FreeLibrary(image);
+
+    FILE *f = fopen(program_path.c_str(), "rb");
+    ASSERT_NE(f, nullptr);
+    IMAGE_DOS_HEADER dos;
+    ASSERT_EQ(fread(&dos, sizeof dos, 1, f), 1u);
+    IMAGE_NT_HEADERS nt;
+    fseek(f, dos.e_lfanew, SEEK_SET);
+    ASSERT_EQ(fread(&nt, sizeof nt, 1, f), 1u);
+    fclose(f);
+    EXPECT_EQ(nt.OptionalHeader.Subsystem, IMAGE_SUBSYSTEM_WINDOWS_GUI);
+}
+
 static std::string windows_path(std::string path) {
     if (!path.empty() && path[0] == '/') {
         for (char &c : path)
