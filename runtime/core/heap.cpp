@@ -75,4 +75,6 @@ void heap_fail_allocations(HANDLE heap, int32_t skip, int32_t count) {
 
 void heap_fail_reset() { fault_plan.armed = 0; }
 
+bool heap_fault_pending() { return fault_plan.armed != 0; }
+
 uint32_t heap_allocation_attempts() { return fault_plan.attempts; }

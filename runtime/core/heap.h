@@ -42,5 +42,7 @@ void heap_free(HANDLE heap, void *block);
 // Unarmed it costs one compare per allocation.
 void heap_fail_allocations(HANDLE heap, int32_t skip, int32_t count);
 void heap_fail_reset();
+// True while an armed failure has not happened yet.
+bool heap_fault_pending();
 // Allocation attempts made through the seam since the process started.
 uint32_t heap_allocation_attempts();

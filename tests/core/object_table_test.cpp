@@ -76,8 +76,10 @@ TEST_F(ObjectTableTest, LinearGrowthKeepsOldSlots) {
         ASSERT_NE(r, nullptr);
         EXPECT_EQ(r->payload, 100 + i);
     }
-    for (int i = 16; i < 56; i++)
-        if (i != 40) EXPECT_EQ(object_table_get(table, i), nullptr) << i;
+    for (int i = 16; i < 56; i++) {
+        if (i == 40) continue;
+        EXPECT_EQ(object_table_get(table, i), nullptr) << i;
+    }
     auto *bytes = table->slots + 16 * sizeof(TestRecord);
     for (size_t k = 0; k < 24 * sizeof(TestRecord); k++) ASSERT_EQ(bytes[k], 0);
 }

@@ -2,21 +2,31 @@
 
 static POINT last_pointer_message = {-1, -1};
 
-static bool is_pointer_message(UINT message) {
-    return message == WM_MOUSEMOVE || message == WM_NCMOUSEMOVE;
+static bool plain_step(bool *pointer, POINT *at) {
+    MSG msg;
+    if (!PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) return false;
+    *pointer = msg.message == WM_MOUSEMOVE || msg.message == WM_NCMOUSEMOVE;
+    *at = msg.pt;
+    TranslateMessage(&msg);
+    DispatchMessageA(&msg);
+    return true;
 }
 
-// Dispatches what is waiting; true when a pointer message was among it.
+static MessageStep message_step = plain_step;
+
+void set_message_step(MessageStep step) {
+    message_step = step ? step : plain_step;
+}
+
+// Handles what is waiting; true when a pointer message was among it.
 static bool dispatch_waiting() {
     bool pointer_seen = false;
-    MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        if (is_pointer_message(msg.message)) {
-            pointer_seen = true;
-            last_pointer_message = msg.pt;
-        }
-        TranslateMessage(&msg);
-        DispatchMessageA(&msg);
+    bool pointer = false;
+    POINT at = {};
+    while (message_step(&pointer, &at)) {
+        if (!pointer) continue;
+        pointer_seen = true;
+        last_pointer_message = at;
     }
     return pointer_seen;
 }

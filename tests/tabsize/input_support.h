@@ -3,6 +3,12 @@
 #include <windows.h>
 #include <stdint.h>
 
+// Takes and handles one waiting message; false when none was waiting. Sets `pointer`
+// and `at` (screen coordinates) when it was a pointer message.
+typedef bool (*MessageStep)(bool *pointer, POINT *at);
+
+// Handles messages with `step` from now on; null returns to plain dispatching.
+void set_message_step(MessageStep step);
 // Dispatches every message waiting in the thread's queue.
 void pump_messages();
 // Pumps for `milliseconds`, so that input sent with SendInput has arrived and been handled.
@@ -19,3 +25,19 @@ void press_shift_key(WORD key);
 bool pointer_move(int32_t x, int32_t y);
 // Presses or releases the left button where the pointer is, then settles.
 void pointer_button(bool down);
+
+// The user's "show window contents while dragging" setting, switched for a test and put
+// back afterwards (from a fixture's TearDown, so also after a failed assertion).
+class DragFullWindowsSetting {
+  public:
+    bool save() { return saved = SystemParametersInfoA(SPI_GETDRAGFULLWINDOWS, 0, &previous, 0); }
+    bool set(BOOL on) { return SystemParametersInfoA(SPI_SETDRAGFULLWINDOWS, on, nullptr, 0); }
+    void restore() {
+        if (saved) set(previous);
+        saved = false;
+    }
+
+  private:
+    BOOL previous = FALSE;
+    bool saved = false;
+};

@@ -113,8 +113,7 @@ std::ostream &operator<<(std::ostream &out, const RECT &r) {
 // sizing loop, capture or pressed button left behind even when a test fails.
 class SizingLoop : public testing::Test {
   protected:
-    BOOL saved_drag_full = FALSE;
-    bool drag_saved = false;
+    DragFullWindowsSetting drag_full;
     bool button_down = false;
     HWND window = nullptr;
     HWND other = nullptr;
@@ -126,9 +125,8 @@ class SizingLoop : public testing::Test {
         wc.lpszClassName = SIZING_TEST_CLASS;
         wc.hCursor = LoadCursorA(nullptr, IDC_ARROW);
         RegisterClassA(&wc);
-        ASSERT_TRUE(SystemParametersInfoA(SPI_GETDRAGFULLWINDOWS, 0, &saved_drag_full, 0));
-        drag_saved = true;
-        set_drag_full(TRUE);
+        ASSERT_TRUE(drag_full.save());
+        ASSERT_TRUE(drag_full.set(TRUE));
         ASSERT_NE(sizing(), nullptr);
         ASSERT_EQ(sizing()->active, 0);
         window = make_window(WS_OVERLAPPEDWINDOW | WS_VISIBLE, 200, 200, 300, 200);
@@ -148,11 +146,7 @@ class SizingLoop : public testing::Test {
         if (other) DestroyWindow(other);
         if (window) DestroyWindow(window);
         pump_messages();
-        if (drag_saved) set_drag_full(saved_drag_full);
-    }
-
-    void set_drag_full(BOOL on) {
-        ASSERT_TRUE(SystemParametersInfoA(SPI_SETDRAGFULLWINDOWS, on, nullptr, 0));
+        drag_full.restore();
     }
 
     HWND make_window(DWORD style, int x, int y, int width, int height, HWND parent = nullptr,
@@ -195,7 +189,7 @@ class SizingLoop : public testing::Test {
 };
 
 TEST_F(SizingLoop, WithoutFullWindowDraggingThePlatformSizes) {
-    set_drag_full(FALSE);
+    ASSERT_TRUE(drag_full.set(FALSE));
     SizingState before = *sizing();
     EXPECT_EQ(sizing_handle_message(window, WM_SYSCOMMAND, SC_SIZE | WMSZ_RIGHT, 0), NOT_HANDLED);
     EXPECT_EQ(sizing_handle_message(window, WM_SYSCOMMAND, SC_SIZE, 0), NOT_HANDLED);
@@ -268,10 +262,12 @@ TEST_F(SizingLoop, StartFillsTheLimitsAndTheWindowCompletesThem) {
 
 TEST_F(SizingLoop, ButtonDownIsSentOnlyWhenTheButtonStateReadsZero) {
     POINT inside = {350, 300};
-    // Each click toggles the button's state bit; click until it reads 0.
-    for (int i = 0; i < 2 && GetKeyState(VK_LBUTTON) != 0; i++) {
+    // Each press toggles the button's low state bit; the thread sees the current value
+    // only after input has reached it, so click at least once, until the state reads 0.
+    for (int i = 0; i < 2; i++) {
         press(inside);
         release();
+        if (GetKeyState(VK_LBUTTON) == 0) break;
     }
     ASSERT_EQ(GetKeyState(VK_LBUTTON), 0);
     probe.lbutton_downs = 0;

@@ -1,0 +1,36 @@
+#pragma once
+// The terrain application: start-up, the command loop and the end sequence.
+#include <windows.h>
+#include <stdint.h>
+#include "app/grid.h"
+#include "runtime/core/heap.h"
+
+struct AppGlobals {
+    RuntimeHost host; // app_heap, then app_instance: read by every runtime library
+    int32_t color_view;
+    int32_t last_event;
+    int32_t redraw;
+    HeightGrid grid;
+};
+
+extern AppGlobals app;
+
+const int32_t APP_MENU_COUNT = 7;
+
+// Exit codes of the process.
+const UINT APP_EXIT_NORMAL = 0;
+const UINT APP_EXIT_STARTUP_FAILED = 1;
+
+// Start-up up to the first picture and the shortcuts. On failure everything made so far
+// is released again (the application heap included) and false is returned.
+bool app_start();
+// Runs the command of one menu event: the command, the render when needed, and the
+// picture handed to gadget 0.
+void app_menu_event(intptr_t menu);
+// Waits for events until the window's close event.
+void app_command_loop();
+// The runtime's end sequence.
+void runtime_end();
+// Ends the runtime and destroys the application heap.
+void app_end();
+[[noreturn]] void app_main();

@@ -1,0 +1,180 @@
+#include "runtime/window/window_private.h"
+#include "runtime/core/heap.h"
+#include <richedit.h>
+#include <string.h>
+
+// Every wake reason of the wait: keys, mouse, posted and sent messages, timers, paint,
+// hot keys.
+static const DWORD WAKE_MASK = 0x1FF;
+
+static int32_t take_queued_event(EventState *state) {
+    PostedEvent *node = state->queue_head;
+    state->event_window = node->window;
+    state->pending_event = 0;
+    state->queue_head = node->next;
+    if (!state->queue_head) state->queue_tail = nullptr;
+    int32_t event = node->event;
+    heap_free(app_heap(), node);
+    return event;
+}
+
+static bool peek_message(MSG *msg) {
+    return PeekMessageA(msg, nullptr, 0, 0, PM_REMOVE | PM_NOYIELD) != 0;
+}
+
+static bool take_message(MSG *msg, int32_t milliseconds) {
+    if (milliseconds == -1) {
+        GetMessageA(msg, nullptr, 0, 0);
+        return true;
+    }
+    if (peek_message(msg)) return true;
+    if (milliseconds == 0) return false;
+    if (MsgWaitForMultipleObjects(0, nullptr, FALSE, DWORD(milliseconds), WAKE_MASK) ==
+        WAIT_TIMEOUT)
+        return false;
+    return peek_message(msg);
+}
+
+static bool key_down(int key) {
+    return GetKeyState(key) < 0;
+}
+
+static ACCEL *find_shortcut(WindowRecord *record, BYTE flags, WORD key);
+
+// The shortcut of the active window that a key-down message stands for, or null.
+static ACCEL *shortcut_of_key(HWND active, const MSG *msg) {
+    if (msg->message != WM_KEYDOWN && msg->message != WM_SYSKEYDOWN) return nullptr;
+    WindowRecord *record =
+        window_record(window_number_from_property(GetPropA(active, WINDOW_ID_PROPERTY)));
+    if (!record) return nullptr;
+    BYTE flags = FVIRTKEY | FNOINVERT;
+    if (key_down(VK_SHIFT)) flags |= FSHIFT;
+    if (key_down(VK_CONTROL)) flags |= FCONTROL;
+    if (key_down(VK_MENU)) flags |= FALT;
+    return find_shortcut(record, flags, WORD(msg->wParam));
+}
+
+static void translate_and_dispatch(MSG *msg) {
+    HWND active = GetActiveWindow();
+    HACCEL table = accelerator_for_window(active);
+    uint32_t commands = window_commands_received();
+    if (table && TranslateAcceleratorA(active, table, msg)) {
+        // Some platforms take a shortcut whose command is 0 without sending WM_COMMAND;
+        // it is sent here, so that such a shortcut reports its menu number like any other.
+        ACCEL *shortcut =
+            window_commands_received() == commands ? shortcut_of_key(active, msg) : nullptr;
+        if (shortcut && shortcut->cmd == 0) SendMessageA(active, WM_COMMAND, MAKEWPARAM(0, 1), 0);
+        return;
+    }
+    TranslateMessage(msg);
+    DispatchMessageA(msg);
+}
+
+int32_t event_wait() {
+    return event_wait_timeout(-1);
+}
+
+int32_t event_wait_timeout(int32_t milliseconds) {
+    EventState *state = window_event_state();
+    if (!state) return 0; // the library never started
+    event_state_release(state);
+    state->event_type = -1;
+    if (state->queue_head) return take_queued_event(state);
+
+    MSG msg = {};
+    if (!take_message(&msg, milliseconds)) return 0;
+    translate_and_dispatch(&msg);
+    if (state->pending_event) {
+        int32_t event = state->pending_event;
+        state->pending_event = 0;
+        return event;
+    }
+    state->last_wparam = msg.wParam;
+    state->last_lparam = msg.lParam;
+    return int32_t(msg.message);
+}
+
+intptr_t event_menu() {
+    return window_event_state()->event_number;
+}
+
+// A plain Tab meant for an editable rich-edit control must reach it as a character.
+static bool tab_belongs_to_rich_edit() {
+    if (!key_down(VK_TAB) || key_down(VK_CONTROL) || key_down(VK_SHIFT) || key_down(VK_MENU))
+        return false;
+    HWND focus = GetFocus();
+    char class_name[5] = {};
+    GetClassNameA(focus, class_name, sizeof class_name);
+    if (strncmp(class_name, "Rich", 4) != 0) return false;
+    LRESULT options = SendMessageA(focus, EM_GETOPTIONS, 0, 0);
+    return (options & ECO_READONLY) == 0;
+}
+
+HACCEL accelerator_for_window(HWND window) {
+    if (tab_belongs_to_rich_edit()) return nullptr;
+    HANDLE value = GetPropA(window, WINDOW_ID_PROPERTY);
+    if (!value) return nullptr;
+    WindowRecord *record = window_record(window_number_from_property(value));
+    return record ? record->accel_table : nullptr;
+}
+
+static BYTE shortcut_flags(int32_t key) {
+    BYTE flags = FVIRTKEY | FNOINVERT;
+    if (key & SHORTCUT_SHIFT) flags |= FSHIFT;
+    if (key & SHORTCUT_CONTROL) flags |= FCONTROL;
+    if (key & SHORTCUT_ALT) flags |= FALT;
+    return flags;
+}
+
+static ACCEL *find_shortcut(WindowRecord *record, BYTE flags, WORD key) {
+    for (int32_t i = 0; i < record->shortcut_count; i++)
+        if (record->shortcuts[i].key == key && record->shortcuts[i].fVirt == flags)
+            return &record->shortcuts[i];
+    return nullptr;
+}
+
+// Makes room for one more entry; on failure the old array stays as it was.
+static ACCEL *append_shortcut(WindowRecord *record) {
+    if (record->shortcut_count == INT32_MAX) return nullptr;
+    SIZE_T bytes = (SIZE_T(record->shortcut_count) + 1) * sizeof(ACCEL);
+    void *grown = record->shortcuts ? heap_realloc(app_heap(), 0, record->shortcuts, bytes)
+                                    : heap_alloc(app_heap(), 0, bytes);
+    if (!grown) return nullptr;
+    record->shortcuts = static_cast<ACCEL *>(grown);
+    return &record->shortcuts[record->shortcut_count++];
+}
+
+// The old table is destroyed only once its replacement exists, so a failure leaves the
+// window's shortcuts working as they were.
+static HACCEL rebuild_table(WindowRecord *record) {
+    HACCEL table = CreateAcceleratorTableA(record->shortcuts, record->shortcut_count);
+    if (!table) return nullptr;
+    if (record->accel_table) DestroyAcceleratorTable(record->accel_table);
+    record->accel_table = table;
+    return table;
+}
+
+HACCEL shortcut_add(ObjectNumber window, int32_t key, int32_t menu_number) {
+    WindowRecord *record = window_record(window);
+    if (!record) return nullptr;
+    BYTE flags = shortcut_flags(key);
+    WORD key_code = WORD(uint32_t(key) & 0xFFFFu);
+    WORD command = WORD(uint32_t(menu_number) & 0xFFFFu);
+
+    ACCEL *entry = find_shortcut(record, flags, key_code);
+    if (entry) {
+        WORD old_command = entry->cmd;
+        entry->cmd = command;
+        HACCEL table = rebuild_table(record);
+        if (!table) entry->cmd = old_command;
+        return table;
+    }
+    entry = append_shortcut(record);
+    if (!entry) return nullptr;
+    entry->fVirt = flags;
+    entry->key = key_code;
+    entry->cmd = command;
+    HACCEL table = rebuild_table(record);
+    if (!table) record->shortcut_count--;
+    return table;
+}

@@ -1,0 +1,254 @@
+#include "runtime/window/window_private.h"
+#include "runtime/core/heap.h"
+#include "runtime/gadget/gadget.h"
+#include <ole2.h>
+#include <stdio.h>
+
+WindowLibState window_lib;
+
+const char WINDOW_ID_PROPERTY[] = "KX_WindowID";
+static const char DROP_ACCEPT_PROPERTY[] = "KX_DropAccept";
+
+static const ACCEL DEFAULT_SHORTCUTS[2] = {
+    {FVIRTKEY | FNOINVERT, VK_TAB, CMD_TAB_NEXT},
+    {FVIRTKEY | FNOINVERT | FSHIFT, VK_TAB, CMD_TAB_PREVIOUS},
+};
+
+static HINSTANCE module_instance() {
+    return runtime_host ? runtime_host->app_instance : nullptr;
+}
+
+EventState *window_event_state() {
+    return static_cast<EventState *>(state_block_get(window_lib.event_state));
+}
+
+WindowRecord *window_record(ObjectNumber number) {
+    return static_cast<WindowRecord *>(object_table_get(window_lib.window_table, number));
+}
+
+ObjectNumber window_number_from_property(HANDLE value) {
+    if (!value) return ANY_ID;
+    // Unsigned, so that an address near the top of the range wraps instead of overflowing.
+    return ObjectNumber(uintptr_t(value) - 1u);
+}
+
+static HANDLE window_number_property(ObjectNumber number) {
+    return reinterpret_cast<HANDLE>(uintptr_t(number) + 1u);
+}
+
+// The number is printed at pointer width, so that two ANY_ID windows never share a name.
+static void window_class_name(char (&name)[256], ObjectNumber number) {
+    snprintf(name, sizeof name, "WindowClass_%lld", static_cast<long long>(number));
+}
+
+static void register_window_class(const char *name) {
+    WNDCLASSA window_class = {};
+    window_class.style = CS_DBLCLKS;
+    window_class.lpfnWndProc = window_class_proc;
+    window_class.hInstance = module_instance();
+    window_class.hIcon = window_lib.class_icon;
+    window_class.hCursor = window_lib.class_cursor;
+    window_class.hbrBackground = reinterpret_cast<HBRUSH>(intptr_t(COLOR_BTNFACE + 1));
+    window_class.lpszClassName = name;
+    RegisterClassA(&window_class);
+}
+
+static void close_for_table(ObjectNumber number) {
+    window_close(number);
+}
+
+void window_lib_init() {
+    window_lib.window_table = object_table_create(sizeof(WindowRecord), 16, close_for_table);
+    window_lib.event_state = static_cast<EventState *>(
+        state_block_alloc(sizeof(EventState), nullptr, event_state_release));
+    window_lib.class_icon = LoadIconA(module_instance(), MAKEINTRESOURCEA(1));
+    window_lib.class_cursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));
+    window_lib.sizing_state =
+        static_cast<SizingState *>(state_block_alloc(sizeof(SizingState), nullptr, nullptr));
+}
+
+void window_lib_end() {
+    ObjectTable *table = window_lib.window_table;
+    object_table_iter_reset(table);
+    ObjectNumber number;
+    while (object_table_iter_next(table, &number))
+        window_close(number);
+    event_state_release(window_lib.event_state);
+}
+
+void event_state_release(void *block) {
+    EventState *state = static_cast<EventState *>(block);
+    if (!state || !state->aux_data) return;
+    heap_free(app_heap(), state->aux_data->buffer);
+    heap_free(app_heap(), state->aux_data);
+    state->aux_data = nullptr;
+}
+
+static int32_t clamp_to_int32(int64_t value) {
+    if (value > INT32_MAX) return INT32_MAX;
+    if (value < INT32_MIN) return INT32_MIN;
+    return int32_t(value);
+}
+
+struct WindowPlacement {
+    int32_t x, y, width, height;
+};
+
+static void place_on_screen(WindowPlacement *place) {
+    int32_t screen_width = GetSystemMetrics(SM_CXSCREEN);
+    int32_t screen_height = GetSystemMetrics(SM_CYSCREEN);
+    if (place->width > screen_width) place->width = screen_width;
+    if (place->height > screen_height) place->height = screen_height;
+    place->x = clamp_to_int32((int64_t(screen_width) - place->width) / 2);
+    place->y = clamp_to_int32((int64_t(screen_height) - place->height) / 2);
+}
+
+static void place_on_reference(WindowPlacement *place, HWND parent) {
+    HWND reference = parent ? parent : GetActiveWindow();
+    RECT rect;
+    if (!reference || !GetWindowRect(reference, &rect)) return;
+    int64_t reference_width = int64_t(rect.right) - rect.left;
+    int64_t reference_height = int64_t(rect.bottom) - rect.top;
+    int64_t x = rect.left + (reference_width - place->width) / 2;
+    int64_t y = rect.top + (reference_height - place->height) / 2;
+    place->x = x < 0 ? 0 : clamp_to_int32(x);
+    place->y = y < 0 ? 0 : clamp_to_int32(y);
+}
+
+static void outer_size(WindowPlacement *place, DWORD style, int32_t inner_width,
+                       int32_t inner_height) {
+    RECT rect = {0, 0, inner_width, inner_height};
+    AdjustWindowRect(&rect, style, FALSE);
+    place->width = clamp_to_int32(int64_t(rect.right) - rect.left);
+    place->height = clamp_to_int32(int64_t(rect.bottom) - rect.top);
+}
+
+static int show_command(DWORD style) {
+    if (style & OPEN_MAXIMISED) return SW_SHOWMAXIMIZED;
+    if (style & OPEN_MINIMISED) return SW_SHOWMINIMIZED;
+    return SW_SHOWNORMAL;
+}
+
+// Without memory for the two Tab entries the window still opens, only without shortcuts;
+// shortcut_add can give it some later.
+static void give_default_shortcuts(WindowRecord *record) {
+    record->shortcuts = static_cast<ACCEL *>(heap_alloc(app_heap(), 0, sizeof DEFAULT_SHORTCUTS));
+    if (!record->shortcuts) {
+        record->shortcut_count = 0;
+        record->accel_table = nullptr;
+        return;
+    }
+    record->shortcuts[0] = DEFAULT_SHORTCUTS[0];
+    record->shortcuts[1] = DEFAULT_SHORTCUTS[1];
+    record->shortcut_count = 2;
+    record->accel_table = CreateAcceleratorTableA(record->shortcuts, 2);
+}
+
+// Creation runs window procedures, which may open further windows and so move the slot
+// storage; a numbered record is found again by its number, a dynamic record never moves.
+// The record is not live yet, so object_table_get would not find it.
+static WindowRecord *slot_record(ObjectNumber number, WindowRecord *dynamic_record) {
+    ObjectTable *table = window_lib.window_table;
+    if (number < 0 || number >= table->capacity) return dynamic_record;
+    return reinterpret_cast<WindowRecord *>(table->slots + number * table->element_size);
+}
+
+intptr_t window_open(ObjectNumber number, int32_t x, int32_t y, int32_t inner_width,
+                     int32_t inner_height, const char *title, uint32_t flags, HWND parent) {
+    WindowRecord *record =
+        static_cast<WindowRecord *>(object_table_alloc(window_lib.window_table, number));
+    if (!record) return 0;
+    bool any_id = number == ANY_ID;
+    if (any_id) number = reinterpret_cast<ObjectNumber>(record);
+
+    char class_name[256];
+    window_class_name(class_name, number);
+    register_window_class(class_name);
+
+    bool keep_gadget_list = (flags & OPEN_NO_GADGET_LIST) != 0;
+    flags &= ~OPEN_NO_GADGET_LIST;
+    if ((flags & 0xEFFFFFFCu) == 0) flags |= WS_CAPTION;
+    bool show = (flags & OPEN_HIDDEN) == 0;
+    flags &= ~OPEN_HIDDEN;
+    DWORD style = flags & ~(OPEN_CENTRED | OPEN_CENTRED_ON_PARENT);
+
+    WindowPlacement place = {x, y, 0, 0};
+    outer_size(&place, style, inner_width, inner_height);
+    bool centred = (flags & (OPEN_CENTRED | OPEN_CENTRED_ON_PARENT)) != 0;
+    if ((x == DEFAULT_POSITION || y == DEFAULT_POSITION) && !centred)
+        place.x = place.y = CW_USEDEFAULT;
+    if (flags & OPEN_CENTRED)
+        place_on_screen(&place);
+    else if (flags & OPEN_CENTRED_ON_PARENT)
+        place_on_reference(&place, parent);
+
+    HWND window =
+        CreateWindowExA(0, class_name, title ? title : "", style, place.x, place.y, place.width,
+                        place.height, parent, nullptr, module_instance(), nullptr);
+    if (!window) {
+        UnregisterClassA(class_name, module_instance());
+        object_table_free(window_lib.window_table, number);
+        return 0;
+    }
+    record = slot_record(number, record);
+    record->window = window;
+    SetPropA(window, WINDOW_ID_PROPERTY, window_number_property(number));
+    if (show) {
+        ShowWindow(window, show_command(style));
+        record = window_record(number); // showing runs window procedures too
+        if (!record || record->window != window) return 0;
+    }
+    record->min_or_max = (style & (OPEN_MAXIMISED | OPEN_MINIMISED)) ? 1 : 0;
+    give_default_shortcuts(record);
+    record->mdi_client = nullptr;
+    if (!keep_gadget_list) gadget_list_switch(window);
+    return any_id ? number : reinterpret_cast<intptr_t>(window);
+}
+
+static void destroy_system_window(HWND window, ObjectNumber number) {
+    DestroyWindow(window);
+    char class_name[256];
+    window_class_name(class_name, number);
+    UnregisterClassA(class_name, module_instance());
+}
+
+int32_t window_close(ObjectNumber number) {
+    WindowRecord *record = window_record(number);
+    if (!record) return 0;
+    HWND window = record->window;
+    HWND mdi_client = record->mdi_client;
+    HWND owner = GetWindow(window, GW_OWNER);
+    if (owner && !mdi_client) SetActiveWindow(owner);
+    RemovePropA(window, WINDOW_ID_PROPERTY);
+    if (RemovePropA(window, DROP_ACCEPT_PROPERTY)) RevokeDragDrop(window);
+    if (mdi_client)
+        SendMessageA(mdi_client, WM_MDIDESTROY, reinterpret_cast<WPARAM>(window), 0);
+    else
+        destroy_system_window(window, number);
+
+    // The calls above run window procedures, which may have moved the slot storage or
+    // closed this very window already.
+    record = window_record(number);
+    if (!record || record->window != window) return 1;
+    if (record->shortcuts) heap_free(app_heap(), record->shortcuts);
+    if (record->accel_table) DestroyAcceleratorTable(record->accel_table);
+    if (record->background_brush) DeleteObject(record->background_brush);
+    object_table_free(window_lib.window_table, number);
+    return 1;
+}
+
+int32_t window_inner_width(ObjectNumber number) {
+    WindowRecord *record = window_record(number);
+    RECT rect;
+    if (!record || !GetClientRect(record->window, &rect)) return 0;
+    return rect.right - rect.left;
+}
+
+int32_t window_inner_height(ObjectNumber number) {
+    WindowRecord *record = window_record(number);
+    RECT rect;
+    if (!record || !GetClientRect(record->window, &rect)) return 0;
+    int32_t height = rect.bottom - rect.top;
+    if (GetMenu(record->window) && !record->mdi_client) height += GetSystemMetrics(SM_CYMENU);
+    return height;
+}

@@ -1,0 +1,161 @@
+#include "app/terrain.h"
+#include "runtime/core/array.h"
+#include "runtime/image/drawing.h"
+#include "runtime/image/image.h"
+#include "tests/image/pixels.h"
+#include "tests/support/test_support.h"
+#include <gtest/gtest.h>
+
+struct Band {
+    int32_t first, last;
+    uint32_t red, green, blue;
+};
+
+static const Band bands[] = {
+    {0, 15, 0, 0, 100},        {16, 31, 0, 0, 120},       {32, 63, 0, 0, 140},
+    {64, 70, 64, 95, 134},     {71, 95, 128, 190, 128},   {96, 127, 140, 210, 140},
+    {128, 159, 160, 210, 140}, {160, 180, 180, 210, 140}, {181, 199, 190, 220, 150},
+    {200, 219, 185, 185, 130}, {220, 229, 182, 177, 130}, {230, 239, 180, 170, 130},
+    {240, 244, 215, 215, 215}, {245, 249, 230, 230, 230}, {250, 253, 250, 250, 250},
+    {254, 255, 255, 255, 255},
+};
+
+static uint32_t rgb(uint32_t red, uint32_t green, uint32_t blue) {
+    return red | green << 8 | blue << 16;
+}
+
+static uint32_t expected_color(int32_t height) {
+    for (const Band &band : bands)
+        if (height >= band.first && height <= band.last)
+            return rgb(band.red, band.green, band.blue);
+    ADD_FAILURE() << "no band holds " << height;
+    return 0;
+}
+
+static const uint32_t dark_blue = 0x640000; // heights 0..15
+
+class TerrainRenderTest : public testing::Test {
+  protected:
+    HeightGrid grid = {};
+    HANDLE bitmap = nullptr;
+    static void SetUpTestSuite() {
+        drawing_init();
+        image_lib_init();
+    }
+    void SetUp() override {
+        ASSERT_TRUE(grid_alloc(grid));
+        bitmap = reinterpret_cast<HANDLE>(image_create(0, 513, 513));
+        ASSERT_NE(bitmap, nullptr);
+    }
+    void TearDown() override {
+        image_lib_end();
+        array_free(grid.data);
+        EXPECT_TRUE(runtime_heaps_valid());
+    }
+    Pixels picture() const {
+        Pixels pixels = read_pixels(bitmap);
+        EXPECT_EQ(pixels.width, 513);
+        EXPECT_EQ(pixels.height, 513);
+        return pixels;
+    }
+};
+
+// Height h sits in cell (h + 1, 1 + h % 2): every height and so every band edge at once.
+TEST_F(TerrainRenderTest, EveryHeightTakesItsBandsColour) {
+    for (int32_t h = 0; h < 256; h++)
+        grid_set(grid, h + 1, 1 + h % 2, h);
+    EXPECT_EQ(terrain_render_color(grid, 0), 0);
+    Pixels pixels = picture();
+    ASSERT_FALSE(pixels.data.empty());
+    for (int32_t h = 0; h < 256; h++)
+        EXPECT_EQ(pixels.at(h + 1, 1 + h % 2), expected_color(h)) << "height " << h;
+    EXPECT_EQ(pixels.at(2, 2), dark_blue); // the other row of height 0
+}
+
+TEST_F(TerrainRenderTest, GreyLevelIsTheHeight) {
+    for (int32_t h = 0; h < 256; h++)
+        grid_set(grid, h + 1, 7, h);
+    terrain_render_gray(grid, 0);
+    Pixels pixels = picture();
+    ASSERT_FALSE(pixels.data.empty());
+    for (uint32_t h = 0; h < 256; h++)
+        EXPECT_EQ(pixels.at(int32_t(h) + 1, 7), rgb(h, h, h)) << h;
+}
+
+TEST_F(TerrainRenderTest, ZerosFillTheSquareInsideABlackFrame) {
+    terrain_render_color(grid, 0);
+    Pixels colour = picture();
+    ASSERT_FALSE(colour.data.empty());
+    for (int32_t y = 0; y <= 512; y++)
+        for (int32_t x = 0; x <= 512; x++)
+            ASSERT_EQ(colour.at(x, y), x == 0 || y == 0 ? 0u : dark_blue) << x << "," << y;
+
+    terrain_render_gray(grid, 0); // draws over the blue
+    Pixels grey = picture();
+    ASSERT_FALSE(grey.data.empty());
+    for (uint32_t value : grey.data)
+        ASSERT_EQ(value, 0u);
+}
+
+TEST_F(TerrainRenderTest, CellXYLandsOnPixelXY) {
+    grid_set(grid, 5, 9, 255);
+    grid_set(grid, 512, 512, 255);
+    terrain_render_color(grid, 0);
+    Pixels pixels = picture();
+    ASSERT_FALSE(pixels.data.empty());
+    EXPECT_EQ(pixels.at(5, 9), 0xFFFFFFu);
+    EXPECT_EQ(pixels.at(9, 5), dark_blue);
+    EXPECT_EQ(pixels.at(4, 8), dark_blue);
+    EXPECT_EQ(pixels.at(512, 512), 0xFFFFFFu);
+}
+
+TEST_F(TerrainRenderTest, TheLastRowAndColumnNeverShow) {
+    for (int32_t i = 1; i <= 513; i++)
+        grid_set(grid, i, i, 200);
+    terrain_render_color(grid, 0);
+    Pixels before = picture();
+    for (int32_t i = 1; i <= 513; i++) {
+        grid_set(grid, 513, i, 255);
+        grid_set(grid, i, 513, 255);
+    }
+    terrain_render_color(grid, 0);
+    EXPECT_TRUE(picture().data == before.data);
+    terrain_render_gray(grid, 0);
+    Pixels grey_before = picture();
+    for (int32_t i = 1; i <= 513; i++) {
+        grid_set(grid, 513, i, 0);
+        grid_set(grid, i, 513, 0);
+    }
+    terrain_render_gray(grid, 0);
+    EXPECT_TRUE(picture().data == grey_before.data);
+}
+
+TEST_F(TerrainRenderTest, MissingImagesAndGridsDrawNothing) {
+    for (int32_t h = 0; h < 256; h++)
+        grid_set(grid, h + 1, 3, h);
+    terrain_render_color(grid, 0);
+    Pixels before = picture();
+    EXPECT_EQ(terrain_render_color(grid, 7), 0);
+    EXPECT_EQ(terrain_render_gray(grid, 7), 0);
+    EXPECT_EQ(drawing_state.dc, nullptr);
+    HeightGrid missing = {};
+    EXPECT_EQ(terrain_render_gray(missing, 0), 0);
+    EXPECT_EQ(terrain_render_color(missing, 0), 0);
+    EXPECT_TRUE(picture().data == before.data);
+    EXPECT_EQ(image_lib.output_block->output_dc, nullptr);
+}
+
+// Heights written past grid_set, out of 0..255, take the colour of the nearest end.
+TEST_F(TerrainRenderTest, OutOfRangeHeightsAreHeldToTheEnds) {
+    grid.data[10 * grid.entries[0] + 10] = -40;
+    grid.data[11 * grid.entries[0] + 10] = 1000;
+    terrain_render_color(grid, 0);
+    Pixels pixels = picture();
+    ASSERT_FALSE(pixels.data.empty());
+    EXPECT_EQ(pixels.at(10, 10), dark_blue);
+    EXPECT_EQ(pixels.at(11, 10), 0xFFFFFFu);
+    terrain_render_gray(grid, 0);
+    pixels = picture();
+    EXPECT_EQ(pixels.at(10, 10), 0u);
+    EXPECT_EQ(pixels.at(11, 10), 0xFFFFFFu);
+}

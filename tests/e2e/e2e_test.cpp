@@ -1,0 +1,394 @@
+// Drives the real heightmap.exe as a person would and checks what it shows.
+#include <windows.h>
+#include <gtest/gtest.h>
+#include <algorithm>
+#include <limits.h>
+#include <math.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <string>
+#include <vector>
+
+static std::string program_path;
+static std::string output_dir;
+
+static const int SIDE = 513; // the picture: pixels 0..512, heights visible at 1..512
+
+// A capture of the client area, pixels as 0x00RRGGBB.
+struct Picture {
+    std::vector<uint32_t> px = std::vector<uint32_t>(SIDE * SIDE);
+    uint32_t at(int x, int y) const { return px[y * SIDE + x]; }
+    bool operator==(const Picture &o) const { return px == o.px; }
+    bool operator!=(const Picture &o) const { return px != o.px; }
+};
+
+static uint32_t rgb(int r, int g, int b) {
+    return uint32_t(r) << 16 | uint32_t(g) << 8 | uint32_t(b);
+}
+
+// The colour view's bands, lowest first: upper height of the band and its colour.
+static const struct {
+    int top;
+    uint32_t color;
+} bands[] = {
+    {15, rgb(0, 0, 100)},      {31, rgb(0, 0, 120)},      {63, rgb(0, 0, 140)},
+    {70, rgb(64, 95, 134)},    {95, rgb(128, 190, 128)},  {127, rgb(140, 210, 140)},
+    {159, rgb(160, 210, 140)}, {180, rgb(180, 210, 140)}, {199, rgb(190, 220, 150)},
+    {219, rgb(185, 185, 130)}, {229, rgb(182, 177, 130)}, {239, rgb(180, 170, 130)},
+    {244, rgb(215, 215, 215)}, {249, rgb(230, 230, 230)}, {253, rgb(250, 250, 250)},
+    {255, rgb(255, 255, 255)},
+};
+
+static uint32_t band_color(int h) {
+    for (const auto &b : bands)
+        if (h <= b.top) return b.color;
+    return 0xFFFFFFFF;
+}
+
+static bool is_band_color(uint32_t c) {
+    for (const auto &b : bands)
+        if (b.color == c) return true;
+    return false;
+}
+
+static int grey_height(uint32_t c) {
+    return int(c & 0xFF);
+}
+static bool is_grey(uint32_t c) {
+    return (c & 0xFF) == ((c >> 8) & 0xFF) && (c & 0xFF) == ((c >> 16) & 0xFF);
+}
+
+static int round_even(double v) {
+    return int(nearbyint(v));
+}
+static int clamp255(int v) {
+    return v < 0 ? 0 : v > 255 ? 255 : v;
+}
+
+class Program {
+  public:
+    PROCESS_INFORMATION pi = {};
+    HWND window = nullptr;
+
+    bool start() {
+        STARTUPINFOA si = {};
+        si.cb = sizeof si;
+        std::string cmd = "\"" + program_path + "\"";
+        if (!CreateProcessA(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                            &pi))
+            return false;
+        for (int i = 0; i < 200 && !window; i++) {
+            HWND w = FindWindowA(nullptr, "Heightmap");
+            DWORD pid = 0;
+            if (w) GetWindowThreadProcessId(w, &pid);
+            if (w && pid == pi.dwProcessId && IsWindowVisible(w))
+                window = w;
+            else
+                Sleep(50);
+        }
+        return window != nullptr;
+    }
+    // Lets the program finish what it has in its queue: a sent message is handled only
+    // when its thread waits for input again.
+    void settle() {
+        for (int i = 0; i < 3; i++) {
+            DWORD_PTR r;
+            SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_BLOCK, 5000, &r);
+            Sleep(20);
+        }
+    }
+    Picture capture() {
+        Picture p;
+        POINT origin = {0, 0};
+        ClientToScreen(window, &origin);
+        HDC screen = GetDC(nullptr);
+        HDC mem = CreateCompatibleDC(screen);
+        BITMAPINFO bi = {};
+        bi.bmiHeader.biSize = sizeof bi.bmiHeader;
+        bi.bmiHeader.biWidth = SIDE;
+        bi.bmiHeader.biHeight = -SIDE; // top-down
+        bi.bmiHeader.biPlanes = 1;
+        bi.bmiHeader.biBitCount = 32;
+        void *bits = nullptr;
+        HBITMAP dib = CreateDIBSection(mem, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+        HGDIOBJ old = SelectObject(mem, dib);
+        BitBlt(mem, 0, 0, SIDE, SIDE, screen, origin.x, origin.y, SRCCOPY);
+        GdiFlush();
+        const uint32_t *src = static_cast<const uint32_t *>(bits);
+        for (int i = 0; i < SIDE * SIDE; i++)
+            p.px[i] = src[i] & 0x00FFFFFF;
+        SelectObject(mem, old);
+        DeleteObject(dib);
+        DeleteDC(mem);
+        ReleaseDC(nullptr, screen);
+        return p;
+    }
+    void press(WORD vk) {
+        SetForegroundWindow(window);
+        INPUT in[2] = {};
+        in[0].type = in[1].type = INPUT_KEYBOARD;
+        in[0].ki.wVk = in[1].ki.wVk = vk;
+        in[1].ki.dwFlags = KEYEVENTF_KEYUP;
+        SendInput(2, in, sizeof(INPUT));
+    }
+    // Presses a key and waits until the picture differs from `before` (or a time limit).
+    Picture press_and_wait(WORD vk, const Picture &before) {
+        press(vk);
+        Picture now;
+        for (int i = 0; i < 100; i++) {
+            settle();
+            now = capture();
+            if (now != before) break;
+            Sleep(50);
+        }
+        settle();
+        return capture(); // once more, after the repaint has surely finished
+    }
+    // Clicks the middle of the caption's close box, found by asking the window itself.
+    bool click_close_box() {
+        RECT wr, box = {LONG_MAX, LONG_MAX, LONG_MIN, LONG_MIN};
+        GetWindowRect(window, &wr);
+        for (int y = wr.top; y < wr.top + 40; y++)
+            for (int x = wr.right - 80; x < wr.right; x++)
+                if (SendMessageA(window, WM_NCHITTEST, 0, MAKELPARAM(x, y)) == HTCLOSE) {
+                    box.left = std::min<LONG>(box.left, x);
+                    box.top = std::min<LONG>(box.top, y);
+                    box.right = std::max<LONG>(box.right, x);
+                    box.bottom = std::max<LONG>(box.bottom, y);
+                }
+        if (box.left > box.right) return false;
+        int x = (box.left + box.right) / 2, y = (box.top + box.bottom) / 2;
+        SetForegroundWindow(window);
+        int sw = GetSystemMetrics(SM_CXSCREEN), sh = GetSystemMetrics(SM_CYSCREEN);
+        INPUT in[3] = {};
+        for (auto &i : in)
+            i.type = INPUT_MOUSE;
+        in[0].mi.dx = LONG((x * 65536LL + sw / 2) / sw);
+        in[0].mi.dy = LONG((y * 65536LL + sh / 2) / sh);
+        in[0].mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+        // Each button event carries the position too: the pointer's own report of where it
+        // is may arrive later than the press.
+        in[1] = in[2] = in[0];
+        in[1].mi.dwFlags |= MOUSEEVENTF_LEFTDOWN;
+        in[2].mi.dwFlags |= MOUSEEVENTF_LEFTUP;
+        SendInput(1, &in[0], sizeof(INPUT));
+        // The press must come after the pointer has arrived, or the system tracks the
+        // button at the old position.
+        POINT at = {};
+        for (int i = 0; i < 100 && (GetCursorPos(&at), at.x != x || at.y != y); i++)
+            Sleep(20);
+        Sleep(200);
+        SendInput(1, &in[1], sizeof(INPUT));
+        Sleep(150);
+        SendInput(1, &in[2], sizeof(INPUT));
+        return true;
+    }
+    DWORD wait_exit(DWORD ms) {
+        if (WaitForSingleObject(pi.hProcess, ms) != WAIT_OBJECT_0) return STILL_ACTIVE;
+        DWORD code = STILL_ACTIVE;
+        GetExitCodeProcess(pi.hProcess, &code);
+        return code;
+    }
+    ~Program() {
+        if (pi.hProcess) {
+            if (WaitForSingleObject(pi.hProcess, 0) != WAIT_OBJECT_0)
+                TerminateProcess(pi.hProcess, 99);
+            CloseHandle(pi.hProcess);
+            CloseHandle(pi.hThread);
+        }
+    }
+};
+
+static void save_bmp(const Picture &p, const char *name) {
+    std::string path = output_dir + "\\" + name;
+    FILE *f = fopen(path.c_str(), "wb");
+    if (!f) return;
+    BITMAPFILEHEADER fh = {};
+    BITMAPINFOHEADER ih = {};
+    ih.biSize = sizeof ih;
+    ih.biWidth = SIDE;
+    ih.biHeight = -SIDE;
+    ih.biPlanes = 1;
+    ih.biBitCount = 32;
+    fh.bfType = 0x4D42;
+    fh.bfOffBits = sizeof fh + sizeof ih;
+    fh.bfSize = fh.bfOffBits + SIDE * SIDE * 4;
+    fwrite(&fh, sizeof fh, 1, f);
+    fwrite(&ih, sizeof ih, 1, f);
+    fwrite(p.px.data(), 4, p.px.size(), f);
+    fclose(f);
+}
+
+// Heights of a grey picture; cells 1..512 are the visible ones.
+typedef std::vector<int> Heights;
+static Heights heights_of(const Picture &p) {
+    Heights h(SIDE * SIDE);
+    for (int i = 0; i < SIDE * SIDE; i++)
+        h[i] = grey_height(p.px[i]);
+    return h;
+}
+
+static void expect_frame_black(const Picture &p) {
+    for (int i = 0; i < SIDE; i++) {
+        ASSERT_EQ(p.at(i, 0), 0u) << "row 0 at " << i;
+        ASSERT_EQ(p.at(0, i), 0u) << "column 0 at " << i;
+    }
+}
+
+static void expect_grey_view(const Picture &p, const Heights &want, const char *what) {
+    SCOPED_TRACE(what);
+    expect_frame_black(p);
+    for (int y = 1; y < SIDE; y++)
+        for (int x = 1; x < SIDE; x++) {
+            uint32_t c = p.at(x, y);
+            int h = want[y * SIDE + x];
+            ASSERT_EQ(c, rgb(h, h, h)) << "at " << x << "," << y;
+        }
+}
+
+TEST(Heightmap, RunsEveryCommandAndClosesWithCodeZero) {
+    Program prog;
+    ASSERT_TRUE(prog.start()) << "no window titled Heightmap from " << program_path;
+
+    RECT client, outer;
+    GetClientRect(prog.window, &client);
+    GetWindowRect(prog.window, &outer);
+    EXPECT_EQ(client.right - client.left, 513);
+    EXPECT_EQ(client.bottom - client.top, 513);
+    int outer_w = outer.right - outer.left, outer_h = outer.bottom - outer.top;
+    EXPECT_EQ(outer.left, (GetSystemMetrics(SM_CXSCREEN) - outer_w) / 2);
+    EXPECT_EQ(outer.top, (GetSystemMetrics(SM_CYSCREEN) - outer_h) / 2);
+
+    // The first picture: the colour view.
+    Picture colour;
+    for (int i = 0; i < 100; i++) {
+        prog.settle();
+        colour = prog.capture();
+        if (is_band_color(colour.at(256, 256))) break;
+        Sleep(50);
+    }
+    expect_frame_black(colour);
+    for (int y = 1; y < SIDE; y++)
+        for (int x = 1; x < SIDE; x++)
+            ASSERT_TRUE(is_band_color(colour.at(x, y))) << "at " << x << "," << y;
+    save_bmp(colour, "heightmap-colour.bmp");
+
+    // 1: the grey view of the same heights.
+    Picture grey = prog.press_and_wait('1', colour);
+    Heights h = heights_of(grey);
+    expect_frame_black(grey);
+    for (int y = 1; y < SIDE; y++)
+        for (int x = 1; x < SIDE; x++) {
+            ASSERT_TRUE(is_grey(grey.at(x, y))) << x << "," << y;
+            ASSERT_EQ(band_color(h[y * SIDE + x]), colour.at(x, y)) << x << "," << y;
+        }
+    save_bmp(grey, "heightmap-grey.bmp");
+
+    // 2: the colour view back, unchanged.
+    EXPECT_TRUE(prog.press_and_wait('2', grey) == colour);
+    Picture g = prog.press_and_wait('1', colour);
+    ASSERT_TRUE(g == grey);
+
+    // I: every height h becomes 255 - h.
+    Heights inverted = h;
+    for (int &v : inverted)
+        v = 255 - v;
+    Picture p = prog.press_and_wait('I', g);
+    expect_grey_view(p, inverted, "invert");
+    h = inverted;
+
+    // N: pulled toward 160 by the float nearest 0.05.
+    Heights pulled = h;
+    const double fraction = double(0.05f);
+    for (int &v : pulled) {
+        if (v > 160)
+            v = clamp255(round_even(v - (v - 160) * fraction));
+        else if (v < 160)
+            v = clamp255(round_even(v + (160 - v) * fraction));
+    }
+    Picture before = p;
+    p = prog.press_and_wait('N', before);
+    expect_grey_view(p, pulled, "pull to level");
+    h = pulled;
+
+    // B: the in-place 5 x 5 mean over cells 3..509, scanning rows downward.
+    Heights smooth = h;
+    for (int y = 3; y <= 509; y++)
+        for (int x = 3; x <= 509; x++) {
+            int s = 0;
+            for (int j = y - 2; j <= y + 2; j++)
+                for (int i = x - 2; i <= x + 2; i++)
+                    s += smooth[j * SIDE + i];
+            smooth[y * SIDE + x] = s / 25;
+        }
+    before = p;
+    p = prog.press_and_wait('B', before);
+    expect_grey_view(p, smooth, "smooth");
+    h = smooth;
+
+    // Z: each height only takes a value of its jitter outcome set.
+    before = p;
+    p = prog.press_and_wait('Z', before);
+    expect_frame_black(p);
+    int changed = 0;
+    for (int y = 1; y < SIDE; y++)
+        for (int x = 1; x < SIDE; x++) {
+            int v = h[y * SIDE + x], got = grey_height(p.at(x, y));
+            ASSERT_TRUE(is_grey(p.at(x, y)));
+            bool allowed = got == v;
+            for (int r = 0; r <= 2; r++) {
+                int t = clamp255(v + 2 - r);
+                allowed = allowed || got == round_even((v * 2.0 + t * 253.0) / 256.0);
+            }
+            ASSERT_TRUE(allowed) << "jitter " << v << " -> " << got << " at " << x << "," << y;
+            changed += got != v;
+        }
+    EXPECT_GT(changed, 1000);
+
+    // Return: a new terrain, still in the grey view.
+    before = p;
+    p = prog.press_and_wait(VK_RETURN, before);
+    expect_frame_black(p);
+    int differing = 0;
+    for (int y = 1; y < SIDE; y++)
+        for (int x = 1; x < SIDE; x++) {
+            ASSERT_TRUE(is_grey(p.at(x, y)));
+            differing += p.at(x, y) != before.at(x, y);
+        }
+    EXPECT_GT(differing, SIDE * SIDE / 4);
+
+    // Keys that are not commands change nothing.
+    before = p;
+    for (WORD vk : {WORD('A'), WORD('Q'), WORD('3'), WORD(VK_SPACE), WORD(VK_F5), WORD(VK_BACK)}) {
+        prog.press(vk);
+        prog.settle();
+    }
+    Sleep(200);
+    prog.settle();
+    EXPECT_TRUE(prog.capture() == before);
+
+    // Close box: the process ends with exit code 0.
+    ASSERT_TRUE(prog.click_close_box());
+    EXPECT_EQ(prog.wait_exit(10000), 0u);
+}
+
+static std::string windows_path(std::string path) {
+    if (!path.empty() && path[0] == '/') {
+        for (char &c : path)
+            if (c == '/') c = '\\';
+        path = "Z:" + path;
+    }
+    return path;
+}
+
+int main(int argc, char **argv) {
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
+    testing::InitGoogleTest(&argc, argv);
+    if (argc < 3) {
+        fprintf(stderr, "usage: test_e2e heightmap.exe output-folder\n");
+        return 2;
+    }
+    program_path = windows_path(argv[1]);
+    output_dir = windows_path(argv[2]);
+    return RUN_ALL_TESTS();
+}

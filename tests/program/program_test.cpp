@@ -1,0 +1,141 @@
+#include "app/app.h"
+#include "app/terrain.h"
+#include "runtime/core/heap.h"
+#include "runtime/gadget/gadget.h"
+#include "runtime/image/image.h"
+#include "runtime/window/window.h"
+#include <gtest/gtest.h>
+#include <vector>
+
+static HWND heightmap_window() {
+    return FindWindowA(nullptr, "Heightmap");
+}
+
+static bool class_registered(const char *name) {
+    WNDCLASSA wc;
+    return GetClassInfoA(GetModuleHandleA(nullptr), name, &wc) != 0;
+}
+
+// Reads pixel (x, y) of image 0 as a colour value.
+static COLORREF image_pixel(int x, int y) {
+    HDC dc = CreateCompatibleDC(nullptr);
+    HGDIOBJ old = SelectObject(dc, image_handle(0));
+    COLORREF c = GetPixel(dc, x, y);
+    SelectObject(dc, old);
+    DeleteDC(dc);
+    return c;
+}
+
+static void set_image_pixel(int x, int y, COLORREF c) {
+    HDC dc = CreateCompatibleDC(nullptr);
+    HGDIOBJ old = SelectObject(dc, image_handle(0));
+    SetPixelV(dc, x, y, c);
+    SelectObject(dc, old);
+    DeleteDC(dc);
+}
+
+static std::vector<int32_t> grid_copy() {
+    std::vector<int32_t> cells;
+    for (int y = 1; y <= 513; y++)
+        for (int x = 1; x <= 513; x++)
+            cells.push_back(grid_get(app.grid, x, y));
+    return cells;
+}
+
+TEST(Program, StartsWithThePictureInTheWindowAndEndsCleanly) {
+    ASSERT_TRUE(app_start());
+    HWND w = heightmap_window();
+    ASSERT_NE(w, nullptr);
+    EXPECT_TRUE(IsWindowVisible(w));
+    EXPECT_TRUE(class_registered("WindowClass_0"));
+    EXPECT_EQ(app.color_view, 1);
+    EXPECT_EQ(app.redraw, 0);
+
+    auto *gadget = static_cast<GadgetRecord *>(object_table_get(gadget_lib.gadget_table, 0));
+    ASSERT_NE(gadget, nullptr);
+    EXPECT_EQ(GetParent(gadget->window), w);
+    RECT r;
+    GetWindowRect(gadget->window, &r);
+    EXPECT_EQ(r.right - r.left, 513);
+    EXPECT_EQ(r.bottom - r.top, 513);
+    POINT origin = {r.left, r.top};
+    ScreenToClient(w, &origin);
+    EXPECT_EQ(origin.x, 0);
+    EXPECT_EQ(origin.y, 0);
+    EXPECT_EQ(gadget_image_get_state(gadget), reinterpret_cast<intptr_t>(image_handle(0)));
+
+    auto *window = static_cast<WindowRecord *>(object_table_get(window_lib.window_table, 0));
+    ASSERT_NE(window, nullptr);
+    ASSERT_EQ(window->shortcut_count, 9); // the two Tab entries and the seven commands
+    const WORD keys[] = {VK_RETURN, '1', '2', 'N', 'Z', 'B', 'I'};
+    for (int i = 0; i < 7; i++) {
+        EXPECT_EQ(window->shortcuts[2 + i].key, keys[i]);
+        EXPECT_EQ(window->shortcuts[2 + i].cmd, i);
+        EXPECT_EQ(window->shortcuts[2 + i].fVirt, 3);
+    }
+
+    // The colour view of the first terrain: row 0 and column 0 stay black.
+    EXPECT_EQ(image_pixel(0, 0), 0u);
+    EXPECT_EQ(image_pixel(0, 300), 0u);
+    EXPECT_NE(image_pixel(300, 300), 0u);
+
+    app_end();
+    EXPECT_EQ(heightmap_window(), nullptr);
+    EXPECT_FALSE(class_registered("WindowClass_0"));
+}
+
+TEST(Program, MenuEventsRunTheirCommandAndRender) {
+    ASSERT_TRUE(app_start());
+    std::vector<int32_t> before = grid_copy();
+
+    // A number outside 0..6 runs nothing and renders nothing.
+    set_image_pixel(5, 5, RGB(1, 2, 3));
+    app_menu_event(7);
+    app_menu_event(-1);
+    EXPECT_EQ(image_pixel(5, 5), RGB(1, 2, 3));
+    EXPECT_EQ(grid_copy(), before);
+
+    // The view commands render without touching the grid, also when the view is unchanged.
+    app_menu_event(1);
+    EXPECT_EQ(app.color_view, 0);
+    int h = grid_get(app.grid, 5, 5);
+    EXPECT_EQ(image_pixel(5, 5), RGB(h, h, h));
+    set_image_pixel(5, 5, RGB(1, 2, 3));
+    app_menu_event(1);
+    EXPECT_EQ(image_pixel(5, 5), RGB(h, h, h));
+    EXPECT_EQ(grid_copy(), before);
+
+    // Invert changes the grid and keeps the grey view.
+    app_menu_event(6);
+    EXPECT_EQ(grid_get(app.grid, 5, 5), 255 - h);
+    EXPECT_EQ(image_pixel(5, 5), RGB(255 - h, 255 - h, 255 - h));
+    EXPECT_EQ(app.color_view, 0);
+    EXPECT_EQ(app.redraw, 0);
+
+    app_menu_event(2);
+    EXPECT_EQ(app.color_view, 1);
+    app_end();
+}
+
+// Every allocation of the start-up fails in turn: each start either fails and leaves
+// nothing behind, or succeeds and ends cleanly.
+TEST(Program, StartUpStopsCleanlyWhenAnyAllocationFails) {
+    int failures = 0;
+    for (int32_t skip = 0; skip < 400; skip++) {
+        heap_fail_allocations(nullptr, skip, 1);
+        bool started = app_start();
+        bool fault_hit = heap_allocation_attempts() > 0 && !heap_fault_pending();
+        heap_fail_reset();
+        if (started) {
+            EXPECT_NE(heightmap_window(), nullptr);
+            app_end();
+        } else {
+            failures++;
+            EXPECT_EQ(heightmap_window(), nullptr) << "allocation " << skip;
+            EXPECT_FALSE(class_registered("WindowClass_0")) << "allocation " << skip;
+            EXPECT_EQ(runtime_host, nullptr);
+        }
+        if (!fault_hit) break; // the start-up made fewer allocations than skip + 1
+    }
+    EXPECT_GT(failures, 3);
+}
