@@ -12,6 +12,13 @@ enum SizingAnchor {
     ANCHOR_BOTTOM_IN
 };
 
+// System cursors, by resource number.
+static const int32_t CURSOR_SIZENWSE = 32642;
+static const int32_t CURSOR_SIZENESW = 32643;
+static const int32_t CURSOR_SIZEWE = 32644;
+static const int32_t CURSOR_SIZENS = 32645;
+static const int32_t CURSOR_SIZEALL = 32646;
+
 struct SizingEdgeChange {
     WPARAM key;
     int32_t from_edge;
@@ -23,22 +30,21 @@ struct SizingEdgeChange {
 
 // An arrow key turns "no edge yet" into a side and a side into a corner.
 static const SizingEdgeChange SIZING_EDGE_CHANGES[] = {
-    {VK_LEFT, 0, WMSZ_LEFT, 32644, ANCHOR_LEFT, ANCHOR_STAY},
-    {VK_LEFT, WMSZ_TOP, WMSZ_TOPLEFT, 32642, ANCHOR_LEFT_IN, ANCHOR_TOP_IN},
-    {VK_LEFT, WMSZ_BOTTOM, WMSZ_BOTTOMLEFT, 32643, ANCHOR_LEFT, ANCHOR_BOTTOM_IN},
-    {VK_UP, 0, WMSZ_TOP, 32645, ANCHOR_STAY, ANCHOR_TOP},
-    {VK_UP, WMSZ_LEFT, WMSZ_TOPLEFT, 32642, ANCHOR_LEFT_IN, ANCHOR_TOP_IN},
-    {VK_UP, WMSZ_RIGHT, WMSZ_TOPRIGHT, 32643, ANCHOR_RIGHT_IN, ANCHOR_TOP},
-    {VK_RIGHT, 0, WMSZ_RIGHT, 32644, ANCHOR_RIGHT_IN, ANCHOR_STAY},
-    {VK_RIGHT, WMSZ_TOP, WMSZ_TOPRIGHT, 32643, ANCHOR_RIGHT_IN, ANCHOR_TOP},
-    {VK_RIGHT, WMSZ_BOTTOM, WMSZ_BOTTOMRIGHT, 32642, ANCHOR_RIGHT_IN, ANCHOR_BOTTOM_IN},
-    {VK_DOWN, 0, WMSZ_BOTTOM, 32645, ANCHOR_STAY, ANCHOR_BOTTOM_IN},
-    {VK_DOWN, WMSZ_LEFT, WMSZ_BOTTOMLEFT, 32643, ANCHOR_LEFT, ANCHOR_BOTTOM_IN},
-    {VK_DOWN, WMSZ_RIGHT, WMSZ_BOTTOMRIGHT, 32642, ANCHOR_RIGHT_IN, ANCHOR_BOTTOM_IN},
+    {VK_LEFT, 0, WMSZ_LEFT, CURSOR_SIZEWE, ANCHOR_LEFT, ANCHOR_STAY},
+    {VK_LEFT, WMSZ_TOP, WMSZ_TOPLEFT, CURSOR_SIZENWSE, ANCHOR_LEFT_IN, ANCHOR_TOP_IN},
+    {VK_LEFT, WMSZ_BOTTOM, WMSZ_BOTTOMLEFT, CURSOR_SIZENESW, ANCHOR_LEFT, ANCHOR_BOTTOM_IN},
+    {VK_UP, 0, WMSZ_TOP, CURSOR_SIZENS, ANCHOR_STAY, ANCHOR_TOP},
+    {VK_UP, WMSZ_LEFT, WMSZ_TOPLEFT, CURSOR_SIZENWSE, ANCHOR_LEFT_IN, ANCHOR_TOP_IN},
+    {VK_UP, WMSZ_RIGHT, WMSZ_TOPRIGHT, CURSOR_SIZENESW, ANCHOR_RIGHT_IN, ANCHOR_TOP},
+    {VK_RIGHT, 0, WMSZ_RIGHT, CURSOR_SIZEWE, ANCHOR_RIGHT_IN, ANCHOR_STAY},
+    {VK_RIGHT, WMSZ_TOP, WMSZ_TOPRIGHT, CURSOR_SIZENESW, ANCHOR_RIGHT_IN, ANCHOR_TOP},
+    {VK_RIGHT, WMSZ_BOTTOM, WMSZ_BOTTOMRIGHT, CURSOR_SIZENWSE, ANCHOR_RIGHT_IN, ANCHOR_BOTTOM_IN},
+    {VK_DOWN, 0, WMSZ_BOTTOM, CURSOR_SIZENS, ANCHOR_STAY, ANCHOR_BOTTOM_IN},
+    {VK_DOWN, WMSZ_LEFT, WMSZ_BOTTOMLEFT, CURSOR_SIZENESW, ANCHOR_LEFT, ANCHOR_BOTTOM_IN},
+    {VK_DOWN, WMSZ_RIGHT, WMSZ_BOTTOMRIGHT, CURSOR_SIZENWSE, ANCHOR_RIGHT_IN, ANCHOR_BOTTOM_IN},
 };
 
-const int32_t SIZING_KEY_STEP = 10;
-const int32_t IDC_SIZEALL_ID = 32646;
+static const int32_t SIZING_KEY_STEP = 10;
 
 // Rectangles and pointer positions may come from a window's own WM_SIZING or
 // WM_GETMINMAXINFO handling, so every sum saturates instead of overflowing.
@@ -157,7 +163,7 @@ static LRESULT sizing_start(SizingState *state, HWND window, WPARAM wparam) {
     state->keyboard_mode = state->edge == 0 ? 1 : 0;
     if (state->keyboard_mode) {
         GetCursorPos(&state->saved_cursor);
-        sizing_show_cursor(IDC_SIZEALL_ID);
+        sizing_show_cursor(CURSOR_SIZEALL);
     }
     return 0;
 }
@@ -248,6 +254,12 @@ LRESULT sizing_handle_message(HWND window, UINT message, WPARAM wparam, LPARAM l
     if (message == WM_CAPTURECHANGED) {
         sizing_end(state, window);
         return 0;
+    }
+    // A window destroyed while it holds the capture loses it without WM_CAPTURECHANGED on
+    // some platforms; the loop ends here then, or it would stay active for good.
+    if (message == WM_DESTROY) {
+        if (GetCapture() == window) sizing_end(state, window);
+        return NOT_HANDLED;
     }
     // The loop follows the input of the window that holds the capture only, so that
     // another runtime window never takes over the rectangle being built.

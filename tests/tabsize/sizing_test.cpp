@@ -607,3 +607,20 @@ TEST(SizingApplyPoint, ExtremeValuesSaturateInsteadOfOverflowing) {
     sizing_apply_point(&state, INT32_MIN + 25, 0);
     EXPECT_EQ(state.rect.left, INT32_MIN);
 }
+TEST_F(SizingLoop, DestroyingTheWindowBeingSizedEndsTheLoop) {
+    place_pointer({120, 150});
+    HWND doomed = make_window(WS_OVERLAPPEDWINDOW | WS_VISIBLE, 600, 100, 200, 200);
+    ASSERT_NE(doomed, nullptr);
+    start(doomed, 0);
+    ASSERT_EQ(SendMessageA(doomed, WM_KEYDOWN, VK_RIGHT, 0), 0);             // the pointer moves
+    EXPECT_EQ(sizing_handle_message(window, WM_DESTROY, 0, 0), NOT_HANDLED); // not the holder
+    EXPECT_EQ(sizing()->active, 1);
+    DestroyWindow(doomed);
+    EXPECT_EQ(sizing()->active, 0);
+    EXPECT_EQ(cursor_position().x, 120); // still in keyboard mode: the pointer goes back
+    EXPECT_EQ(cursor_position().y, 150);
+    settle_pointer();
+    start(window, WMSZ_RIGHT); // the next loop starts as usual
+    ReleaseCapture();
+    EXPECT_EQ(sizing()->active, 0);
+}
