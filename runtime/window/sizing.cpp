@@ -162,7 +162,10 @@ static LRESULT sizing_start(SizingState *state, HWND window, WPARAM wparam) {
     PostMessageA(window, WM_ENTERSIZEMOVE, 0, 0);
     state->keyboard_mode = state->edge == 0 ? 1 : 0;
     if (state->keyboard_mode) {
-        GetCursorPos(&state->saved_cursor);
+        // Where the pointer cannot be read, it goes back to the window's centre.
+        if (!GetCursorPos(&state->saved_cursor))
+            state->saved_cursor = {add_sat(rect.left, (int64_t(rect.right) - rect.left) / 2),
+                                   add_sat(rect.top, (int64_t(rect.bottom) - rect.top) / 2)};
         sizing_show_cursor(CURSOR_SIZEALL);
     }
     return 0;
@@ -212,7 +215,7 @@ static const SizingEdgeChange *sizing_find_edge_change(WPARAM key, int32_t edge)
 
 static void sizing_keyboard_step(SizingState *state, HWND window, WPARAM key) {
     POINT pointer = {0, 0};
-    GetCursorPos(&pointer);
+    if (!GetCursorPos(&pointer)) return; // no pointer to move: the key changes nothing
     const SizingEdgeChange *change = sizing_find_edge_change(key, state->edge);
     if (change) {
         state->edge = change->to_edge;
