@@ -1,4 +1,78 @@
 #include "runtime/window/window.h"
+#include <string.h>
 
-// Placeholder until Tab navigation lands: the focus stays where it is.
-int32_t tab_navigate(int32_t) { return 0; }
+static const char MDI_CHILD_CLASS[] = "MDI_ChildClass";
+
+static bool tab_is_stop(HWND window) {
+    return IsWindowEnabled(window) && IsWindowVisible(window) &&
+           (GetWindowLongA(window, GWL_STYLE) & WS_TABSTOP) != 0;
+}
+
+static bool tab_is_mdi_child(HWND window) {
+    char name[50];
+    if (GetClassNameA(window, name, sizeof name) == 0) return false;
+    return strcmp(name, MDI_CHILD_CLASS) == 0;
+}
+
+// Inside an MDI child the walk stays within that child; the outermost one on the chain
+// from the focus upward is the root.
+static HWND tab_walk_root(HWND root, HWND focus, TabWalk *walk) {
+    walk->current = focus;
+    for (HWND window = focus; window; window = GetParent(window)) {
+        if (!tab_is_mdi_child(window)) continue;
+        root = window;
+        if (window == focus) walk->current = nullptr;
+    }
+    return root;
+}
+
+BOOL CALLBACK tab_forward_proc(HWND child, LPARAM lparam) {
+    TabWalk *walk = reinterpret_cast<TabWalk *>(lparam);
+    if (!tab_is_stop(child)) return TRUE;
+    if (walk->take_next) {
+        SetFocus(child);
+        walk->take_next = 0;
+        return FALSE;
+    }
+    if (!walk->current) {
+        SetFocus(child);
+        return FALSE;
+    }
+    if (child == walk->current) walk->take_next = 1;
+    return TRUE;
+}
+
+BOOL CALLBACK tab_backward_proc(HWND child, LPARAM lparam) {
+    TabWalk *walk = reinterpret_cast<TabWalk *>(lparam);
+    if (!tab_is_stop(child)) return TRUE;
+    if (child == walk->current && walk->previous) {
+        SetFocus(walk->previous);
+        walk->moved = 1;
+        walk->previous = child;
+        return FALSE;
+    }
+    walk->previous = child;
+    return TRUE;
+}
+
+// Returns 1 when the focus ended on another window than before, else 0.
+int32_t tab_navigate(int32_t backward) {
+    HWND root = GetActiveWindow();
+    HWND focus = GetFocus();
+    TabWalk walk = {nullptr, nullptr, 0, 0};
+    // Without an active window, enumerating from null would walk every top-level
+    // window of the desktop.
+    if (!root) return 0;
+    if (focus && IsChild(root, focus)) root = tab_walk_root(root, focus, &walk);
+    LPARAM walk_param = reinterpret_cast<LPARAM>(&walk);
+    if (!backward) {
+        EnumChildWindows(root, tab_forward_proc, walk_param);
+        // The focus was on the last tab stop: wrap around to the first.
+        if (walk.take_next) EnumChildWindows(root, tab_forward_proc, walk_param);
+    } else {
+        EnumChildWindows(root, tab_backward_proc, walk_param);
+        // The focus was on the first tab stop or on none: wrap around to the last.
+        if (!walk.moved && walk.previous) SetFocus(walk.previous);
+    }
+    return GetFocus() != focus ? 1 : 0;
+}

@@ -1,0 +1,132 @@
+#include "runtime/window/window.h"
+#include "tests/tabsize/input_support.h"
+#include <gtest/gtest.h>
+#include <algorithm>
+#include <vector>
+
+namespace {
+
+std::vector<int32_t> events_seen;
+int32_t sized_during_loop; // EVENT_WINDOW_SIZED returned while a sizing loop ran
+
+SizingState *sizing() {
+    return window_lib.sizing_state;
+}
+
+// Messages are taken by the runtime's own event wait, as in the application.
+bool event_wait_step(bool *pointer, POINT *at) {
+    int32_t code = event_wait_timeout(0);
+    if (code == 0) return false;
+    events_seen.push_back(code);
+    if (code == EVENT_WINDOW_SIZED && sizing()->active) sized_during_loop++;
+    *pointer = code == WM_MOUSEMOVE || code == WM_NCMOUSEMOVE;
+    DWORD position = GetMessagePos();
+    *at = {int16_t(LOWORD(position)), int16_t(HIWORD(position))};
+    return true;
+}
+
+int32_t count_of(int32_t event) {
+    return int32_t(std::count(events_seen.begin(), events_seen.end(), event));
+}
+
+} // namespace
+
+class RuntimeWindow : public testing::Test {
+  protected:
+    static const ObjectNumber NUMBER = 3;
+    DragFullWindowsSetting drag_full;
+    bool button_down = false;
+
+    void SetUp() override {
+        set_message_step(event_wait_step);
+        pump_messages();
+        events_seen.clear();
+        sized_during_loop = 0;
+        ASSERT_TRUE(drag_full.save());
+    }
+    void TearDown() override {
+        if (button_down) pointer_button(false);
+        if (sizing()->active) ReleaseCapture();
+        window_close(NUMBER);
+        pump_messages();
+        set_message_step(nullptr);
+        drag_full.restore();
+    }
+
+    HWND open(uint32_t flags) {
+        HWND window = reinterpret_cast<HWND>(
+            window_open(NUMBER, 200, 200, 300, 200, "runtime window", flags));
+        pump_for(50);
+        return window;
+    }
+    HWND tab_stop(HWND parent) {
+        return CreateWindowExA(0, "BUTTON", "stop", WS_CHILD | WS_VISIBLE | WS_TABSTOP, 0, 0, 60,
+                               20, parent, nullptr, GetModuleHandleA(nullptr), nullptr);
+    }
+};
+
+TEST_F(RuntimeWindow, TabKeysMoveTheFocusUntilTheShortcutIsReplaced) {
+    HWND window = open(0x00C80001);
+    ASSERT_NE(window, nullptr);
+    ASSERT_EQ(GetForegroundWindow(), window);
+    HWND t1 = tab_stop(window), t2 = tab_stop(window), t3 = tab_stop(window);
+    ASSERT_TRUE(t1 && t2 && t3);
+    SetFocus(t1);
+    events_seen.clear();
+
+    press_key(VK_TAB);
+    EXPECT_EQ(GetFocus(), t2);
+    press_key(VK_TAB);
+    EXPECT_EQ(GetFocus(), t3);
+    press_key(VK_TAB);
+    EXPECT_EQ(GetFocus(), t1);
+    press_shift_key(VK_TAB);
+    EXPECT_EQ(GetFocus(), t3);
+    EXPECT_EQ(count_of(EVENT_MENU), 0);
+
+    ASSERT_NE(shortcut_add(NUMBER, VK_TAB, 5), nullptr);
+    events_seen.clear();
+    press_key(VK_TAB);
+    EXPECT_EQ(GetFocus(), t3);
+    EXPECT_EQ(count_of(EVENT_MENU), 1);
+    EXPECT_EQ(event_menu(), 5);
+    press_shift_key(VK_TAB);
+    EXPECT_EQ(GetFocus(), t2);
+}
+
+TEST_F(RuntimeWindow, TheEventWaitKeepsReturningEventsWhileTheWindowIsSized) {
+    ASSERT_TRUE(drag_full.set(TRUE));
+    HWND window = open(WS_CAPTION | WS_SYSMENU | WS_THICKFRAME);
+    ASSERT_NE(window, nullptr);
+    WindowRecord *record =
+        static_cast<WindowRecord *>(object_table_get(window_lib.window_table, NUMBER));
+    ASSERT_NE(record, nullptr);
+    RECT start_rect;
+    GetWindowRect(window, &start_rect);
+    record->max_width = uint16_t(start_rect.right - start_rect.left + 100);
+    int32_t mid_y = (start_rect.top + start_rect.bottom) / 2;
+
+    ASSERT_TRUE(pointer_move(start_rect.right - 2, mid_y));
+    button_down = true;
+    pointer_button(true);
+    ASSERT_EQ(sizing()->active, 1);
+    EXPECT_EQ(sizing()->edge, WMSZ_RIGHT);
+    EXPECT_EQ(sizing()->limits.ptMaxTrackSize.x, record->max_width);
+
+    events_seen.clear();
+    ASSERT_TRUE(pointer_move(start_rect.right + 40, mid_y));
+    EXPECT_EQ(sizing()->rect.right, start_rect.right + 42);
+    EXPECT_GE(sized_during_loop, 1);
+    ASSERT_TRUE(pointer_move(start_rect.right + 300, mid_y));
+    EXPECT_EQ(sizing()->rect.right, start_rect.right + 100); // the window's own limit
+    EXPECT_GE(sized_during_loop, 2);
+    EXPECT_GE(count_of(WM_MOUSEMOVE), 2);
+
+    pointer_button(false);
+    button_down = false;
+    EXPECT_EQ(sizing()->active, 0);
+    RECT end_rect;
+    GetWindowRect(window, &end_rect);
+    EXPECT_EQ(end_rect.right, start_rect.right + 100);
+    EXPECT_EQ(window_inner_width(NUMBER), 400);
+}
