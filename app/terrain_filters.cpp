@@ -1,6 +1,8 @@
 #include "app/terrain.h"
 #include "app/terrain_math.h"
 #include "runtime/core/random.h"
+#include <emmintrin.h>
+#include <string.h>
 
 static int32_t clamp_int(int32_t v, int32_t low, int32_t high) {
     return v < low ? low : v > high ? high : v;
@@ -33,50 +35,199 @@ int32_t terrain_pull_to_level(HeightGrid &grid, int32_t level, float fraction) {
     return 0;
 }
 
+// round_height((v * wa + t * wb) / 256.0) in integers: the weights wa = amount and
+// wb = 255 - amount are whole, so that expression is exact in double, and its rounding is
+// the rounding of n / 256, ties to even.
+static int32_t blended_height(int32_t v, int32_t t, int32_t amount) {
+    int64_t n = int64_t(v) * amount + int64_t(t) * (255 - amount);
+    if (n <= 0) return 0;
+    if (n >= 255 * 256) return 255;
+    int32_t whole = int32_t(n >> 8), rest = int32_t(n & 255);
+    return whole + ((rest > 128) | ((rest == 128) & whole & 1));
+}
+
+// A row of the jitter takes at most two words per cell, and may read one word past its last.
+const int32_t ROW_WORDS = 2 * GRID_LAST + 1;
+const int32_t BUFFER_WORDS = 4 * ROW_WORDS;
+const int32_t ROW_BITS = (GRID_LAST + 63) / 64; // 64-bit words of one bit per cell of a row
+
+// The jitter's draws, fetched from the generator in runs. Every cell draws once or twice, so
+// the cells still to come bound how many words may be fetched ahead: the generator's state
+// moves exactly as with one random_upto per draw.
+struct JitterWords {
+    uint32_t words[BUFFER_WORDS + 3]; // groups of four may be read up to three past the end
+    int32_t next;
+    int32_t count;
+};
+
+// Makes `wanted` words available from `next` on, or as many as `certain`, the draws the cells
+// still to come will make at the least, allows.
+static void fetch_ahead(JitterWords &w, int32_t wanted, int64_t certain) {
+    if (w.count - w.next >= wanted) return;
+    int32_t kept = w.count - w.next;
+    memmove(w.words, w.words + w.next, size_t(kept) * sizeof(uint32_t));
+    int64_t allowed = certain < BUFFER_WORDS ? certain : BUFFER_WORDS;
+    int32_t fetched = allowed > kept ? int32_t(allowed) - kept : 0;
+    random_words(w.words + kept, fetched);
+    w.next = 0;
+    w.count = kept + fetched;
+}
+
+// Bit k tells whether word next + k, taken as the first draw of a cell, chooses the cell: for
+// the words a row may take, and one 64-bit word more, all clear.
+struct ChoosingBits {
+    uint64_t bits[(ROW_WORDS + 63) / 64 + 1];
+};
+
+static void mark_choosing_words(const JitterWords &w, int32_t chance, ChoosingBits &c) {
+    const __m128i limit = _mm_set1_epi32(chance);
+    const uint32_t *words = w.words + w.next;
+    for (int32_t i = 0; i < int32_t(sizeof c.bits / sizeof c.bits[0]); i++) {
+        uint64_t bits = 0;
+        for (int32_t g = 0; g < 16 && 64 * i + 4 * g < ROW_WORDS; g++) {
+            __m128i four =
+                _mm_loadu_si128(reinterpret_cast<const __m128i *>(words + 64 * i + 4 * g));
+            __m128i chooses =
+                _mm_cmplt_epi32(_mm_srli_epi32(four, 24), limit); // random_scale(, 255)
+            bits |= uint64_t(_mm_movemask_ps(_mm_castsi128_ps(chooses))) << (4 * g);
+        }
+        c.bits[i] = bits;
+    }
+}
+
+// The 64 choosing bits from word `position` on.
+static uint64_t choosing_from(const ChoosingBits &c, int32_t position) {
+    int32_t i = position / 64, shift = position % 64;
+    return c.bits[i] >> shift | (c.bits[i + 1] << 1) << (63 - shift);
+}
+
+// Which cells of a row the first draw chooses, a bit per cell. A cell's first draw is the word
+// after the draws of the cells before it, one or two each, so the choices form a chain through
+// the row; it is followed in a register of choosing bits, with no branch on the choices, which
+// are as good as random. Answers the number of words the row takes.
+static int32_t choose_in_row(const ChoosingBits &c, uint64_t *row) {
+    uint64_t window = choosing_from(c, 0), cells = 0;
+    int32_t position = 0, in_window = 64;
+    for (int32_t x = 0; x < GRID_LAST; x++) {
+        uint64_t chosen = window & 1;
+        cells |= chosen << (x % 64);
+        if (x % 64 == 63 || x == GRID_LAST - 1) {
+            row[x / 64] = cells;
+            cells = 0;
+        }
+        int32_t taken = 1 + int32_t(chosen);
+        window >>= taken;
+        position += taken;
+        in_window -= taken;
+        if (in_window <= 0) {
+            window = choosing_from(c, position);
+            in_window = 64;
+        }
+    }
+    return position;
+}
+
+// The same choices one draw at a time, for the last rows, which cannot fetch a row ahead. The
+// chosen cells' second draws are kept in `raises`.
+static void choose_in_row_by_draw(JitterWords &w, int32_t chance, uint64_t *row, uint32_t *raises,
+                                  int64_t cells_left) {
+    for (int32_t i = 0; i < ROW_BITS; i++)
+        row[i] = 0;
+    for (int32_t x = 0; x < GRID_LAST; x++, cells_left--) {
+        fetch_ahead(w, 1, cells_left);
+        if (random_scale(w.words[w.next++], 255) >= chance) continue;
+        fetch_ahead(w, 1, cells_left);
+        row[x / 64] |= uint64_t(1) << (x % 64);
+        raises[x] = w.words[w.next++];
+    }
+}
+
+// The chosen cells' second draws, from the words after their first draws: the k-th chosen
+// cell (from 0) at x took its first word at x + k.
+static void keep_raises(const JitterWords &w, const uint64_t *row, uint32_t *raises) {
+    int32_t k = 0;
+    for (int32_t i = 0; i < ROW_BITS; i++) {
+        for (uint64_t bits = row[i]; bits; bits &= bits - 1, k++) {
+            int32_t x = 64 * i + __builtin_ctzll(bits);
+            raises[x] = w.words[w.next + x + k + 1];
+        }
+    }
+}
+
 int32_t terrain_jitter(HeightGrid &grid, int32_t chance, int32_t amount) {
     if (!grid.data) return 0;
     chance = clamp_int(chance, 0, 255);
     amount = clamp_int(amount, 0, 255);
-    // The weights add up to 255 while the divisor is 256, which pulls high heights down a little.
-    double wa = float(amount);
-    double wb = float(255.0 - wa);
+    JitterWords w = {};
+    ChoosingBits choosing;
+    uint64_t row[ROW_BITS];
+    uint32_t raises[GRID_LAST];
     for (int32_t y = 1; y <= GRID_LAST; y++) {
-        for (int32_t x = 1; x <= GRID_LAST; x++) {
-            if (random_upto(255) >= chance) continue;
-            int32_t v = grid_get(grid, x, y);
-            int64_t t = int64_t(v) + amount - random_upto(amount);
-            t = t < 0 ? 0 : t > 255 ? 255 : t;
-            grid_set(grid, x, y, round_height((v * wa + double(t) * wb) / 256.0));
+        int64_t cells_left = int64_t(GRID_LAST) * (GRID_LAST + 1 - y);
+        fetch_ahead(w, ROW_WORDS, cells_left);
+        if (w.count - w.next >= ROW_WORDS) {
+            mark_choosing_words(w, chance, choosing);
+            int32_t taken = choose_in_row(choosing, row);
+            keep_raises(w, row, raises);
+            w.next += taken;
+        } else {
+            choose_in_row_by_draw(w, chance, row, raises, cells_left);
+        }
+        for (int32_t i = 0; i < ROW_BITS; i++) {
+            for (uint64_t bits = row[i]; bits; bits &= bits - 1) {
+                int32_t x = 64 * i + __builtin_ctzll(bits);
+                int32_t v = grid_get(grid, x + 1, y);
+                int64_t raised = int64_t(v) + amount - random_scale(raises[x], amount);
+                int32_t t = raised < 0 ? 0 : raised > 255 ? 255 : int32_t(raised);
+                // The weights add up to 255 while the divisor is 256, which pulls high heights
+                // down a little.
+                grid_set(grid, x + 1, y, blended_height(v, t, amount));
+            }
         }
     }
     return 0;
 }
+
+// Sums of five cells of each column, rows y - 2..y + 2, kept as the window moves down, with
+// the cells as they are at that moment: rewritten ones with their new values.
+struct ColumnSums {
+    int32_t sums[GRID_SIZE];
+};
 
 static int32_t column_sum(const HeightGrid &grid, int32_t x, int32_t y) {
     return grid_get(grid, x, y - 2) + grid_get(grid, x, y - 1) + grid_get(grid, x, y) +
            grid_get(grid, x, y + 1) + grid_get(grid, x, y + 2);
 }
 
-// Keeps the sums of the five columns under the window and corrects a column's sum when its
-// cell is rewritten, so every mean sees exactly the in-place values that 25 reads would,
-// at 7 reads per cell instead of 25.
-static void smooth_row(HeightGrid &grid, int32_t y) {
-    int32_t sums[GRID_SIZE];
-    for (int32_t x = 1; x <= 4; x++)
-        sums[x] = column_sum(grid, x, y);
+// Moves the sums of columns 1..511 from rows y - 3..y + 1 to rows y - 2..y + 2.
+static void move_down(const HeightGrid &grid, ColumnSums &c, int32_t y) {
+    for (int32_t x = 1; x <= 511; x++)
+        c.sums[x] += grid_get(grid, x, y + 2) - grid_get(grid, x, y - 3);
+}
+
+// One row of the in-place 5 x 5 mean. The window's sum moves right a column at a time, and a
+// column's sum takes the change of its cell when the cell is rewritten, so every mean sees
+// exactly the values that 25 reads would see.
+static void smooth_row(HeightGrid &grid, ColumnSums &c, int32_t y) {
+    int32_t window = c.sums[1] + c.sums[2] + c.sums[3] + c.sums[4] + c.sums[5];
     for (int32_t x = 3; x <= 509; x++) {
-        sums[x + 2] = column_sum(grid, x + 2, y);
-        int32_t s = sums[x - 2] + sums[x - 1] + sums[x] + sums[x + 1] + sums[x + 2];
         int32_t old = grid_get(grid, x, y);
-        grid_set(grid, x, y, s / 25);
-        sums[x] += grid_get(grid, x, y) - old;
+        grid_set(grid, x, y, window / 25);
+        int32_t change = grid_get(grid, x, y) - old;
+        c.sums[x] += change;
+        if (x < 509) window += change - c.sums[x - 2] + c.sums[x + 3];
     }
 }
 
 int32_t terrain_smooth(HeightGrid &grid) {
     if (!grid.data) return 0;
-    for (int32_t y = 3; y <= 509; y++)
-        smooth_row(grid, y);
+    ColumnSums c;
+    for (int32_t x = 1; x <= 511; x++)
+        c.sums[x] = column_sum(grid, x, 3);
+    for (int32_t y = 3; y <= 509; y++) {
+        if (y > 3) move_down(grid, c, y);
+        smooth_row(grid, c, y);
+    }
     return 0;
 }
 

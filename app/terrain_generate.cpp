@@ -4,85 +4,271 @@
 #include "runtime/core/array.h"
 #include "runtime/core/numeric.h"
 #include "runtime/core/random.h"
+#include <emmintrin.h>
 #include <math.h>
 
 int32_t (*terrain_draw)(int32_t max) = random_upto;
 
 // Every expression is worked out in double and rounded to float where it is stored, so the
 // terrain is the same whatever precision the compiler would otherwise keep in registers.
-static float mean4(float c1, float c2, float c3, float c4) {
-    return float((double(c1) + c2 + c3 + c4) / 4.0);
-}
+//
+// One generation visits 349,525 rectangles, so the work per rectangle is kept small: what
+// depends on the size alone is worked out once per depth, and the splits just above the
+// leaves, three in four of all splits, are worked out in batches (see LeafBatch).
 
-static float mean2(float a, float b) {
+namespace {
+
+struct Corners {
+    float c1, c2, c3, c4; // clockwise from the top-left
+};
+
+// What a split depends on besides its position and corners. All rectangles at one depth
+// have the same size, so each depth has one Level.
+struct Level {
+    float hw, hh;         // size of the quadrants
+    double spread;        // (hw + hh) / 1026 * 3: the displacement is half of it either way
+    bool quadrants_split; // false when the quadrants are leaves
+};
+
+// A finite float is below 2^128, so halving it 127 times brings it to 2 or less.
+const int32_t MAX_LEVELS = 128;
+
+// The four quadrants of a split, clockwise from the top-left.
+struct Quadrants {
+    float xm, ym; // where the right and the bottom quadrants start
+    Corners q[4];
+};
+
+// A split whose quadrants are leaves, with its draw, waiting in a batch.
+struct LeafSplit {
+    float x, y;
+    Corners c;
+    int32_t r;
+};
+
+const int32_t BATCH_SIZE = 64;
+
+// The splits into leaves draw in pre-order as the recursion meets them, and are then worked
+// out a batch at a time, in the same order, so the cells are written in the same order as
+// well. The iterations of a batch do not depend on each other, which lets the processor
+// overlap them; one split alone is a long chain of dependent steps.
+struct LeafBatch {
+    const Level *level; // the depth of every split into leaves
+    int32_t count;
+    LeafSplit splits[BATCH_SIZE];
+};
+
+// Draws from the random generator a buffer at a time. A generation makes a known number of
+// draws, one per split, which bounds every refill.
+struct RandomDraws {
+    RandomBuffer buffer;
+    int64_t remaining;
+    int32_t draw(int32_t max) { return random_scale(buffer.take(remaining--), max); }
+};
+
+// Draws through terrain_draw, for tests that dictate them.
+struct DictatedDraws {
+    int32_t draw(int32_t max) { return terrain_draw(max); }
+};
+
+template <typename Draws> struct Generation {
+    HeightGrid &grid;
+    Draws &draws;
+    LeafBatch batch;
+};
+
+float mean2(float a, float b) {
     return float((double(a) + b) / 2.0);
 }
 
-static void write_leaf(HeightGrid &grid, int32_t x, int32_t y, float c1, float c2, float c3,
-                       float c4) {
-    float a = mean4(c1, c2, c3, c4);
-    grid_set(grid, x, y, round_height(double(a) * 255.0));
+float mean4(const Corners &c) {
+    return float((double(c.c1) + c.c2 + c.c3 + c.c4) / 4.0);
 }
 
-static float displaced_centre(float hw, float hh, float c1, float c2, float c3, float c4) {
-    int32_t r = terrain_draw(1);
-    float d = float((r - 0.5) * ((double(hw) + hh) / 1026.0 * 3.0));
-    float m = float((double(c1) + c2 + c3 + c4) / 4.0 + d);
-    if (m < 0.0f) m = 0.0f;
-    if (m > 1.0f) m = 1.0f;
-    return m;
+// float_to_int without a call for the positions of leaves, which are small and positive.
+inline int32_t cell_index(float position) {
+    if (fabsf(position) < 2147483648.0f) return int32_t(position);
+    return float_to_int(position);
 }
 
-static void split(HeightGrid &grid, float x, float y, float w, float h, float c1, float c2,
-                  float c3, float c4);
+inline bool is_cell(int32_t index) {
+    return index >= 1 && index <= GRID_LAST;
+}
 
-// Quadrants that are leaves are written here rather than in calls of their own: three in four
-// rectangles are leaves, and the four leaves of a split share their positions.
-static void split_quadrants(HeightGrid &grid, float x, float y, float hw, float hh, float xm,
-                            float ym, float c1, float c2, float c3, float c4, float m) {
-    float e12 = mean2(c1, c2);
-    float e23 = mean2(c2, c3);
-    float e34 = mean2(c3, c4);
-    float e41 = mean2(c4, c1);
-    if (hw > 2.0f || hh > 2.0f) {
-        split(grid, x, y, hw, hh, c1, e12, m, e41);
-        split(grid, xm, y, hw, hh, e12, c2, e23, m);
-        split(grid, xm, ym, hw, hh, m, e23, c3, e34);
-        split(grid, x, ym, hw, hh, e41, m, e34, c4);
+void write_leaf(HeightGrid &grid, float x, float y, const Corners &c) {
+    float a = mean4(c);
+    grid_set(grid, cell_index(x), cell_index(y), round_height(double(a) * 255.0));
+}
+
+// The heights of two leaves at once (SSE2, which both targets have) from the sums of their
+// corners: the operations of write_leaf and round_height, so the same results.
+inline __m128i leaf_height_pair(__m128d corner_sums) {
+    const __m128d half = _mm_set1_pd(0.5);
+    __m128d mean = _mm_cvtps_pd(_mm_cvtpd_ps(_mm_mul_pd(corner_sums, _mm_set1_pd(1.0 / 4.0))));
+    __m128d v = _mm_mul_pd(mean, _mm_set1_pd(255.0));
+    // max answers its second operand for NaN, so NaN gives 0 as in round_height.
+    v = _mm_min_pd(_mm_max_pd(v, _mm_setzero_pd()), _mm_set1_pd(255.0));
+    __m128i n = _mm_cvttpd_epi32(v);
+    __m128d rest = _mm_sub_pd(v, _mm_cvtepi32_pd(n));
+    // The comparisons give 64-bit masks; their low halves are moved next to the two integers.
+    __m128i above = _mm_shuffle_epi32(_mm_castpd_si128(_mm_cmpgt_pd(rest, half)), 0x08);
+    __m128i tie = _mm_shuffle_epi32(_mm_castpd_si128(_mm_cmpeq_pd(rest, half)), 0x08);
+    __m128i up = _mm_and_si128(_mm_or_si128(above, _mm_and_si128(tie, n)), _mm_set1_epi32(1));
+    return _mm_add_epi32(n, up);
+}
+
+// Two doubles, low lane first.
+inline __m128d lanes(float low, float high) {
+    return _mm_set_pd(double(high), double(low));
+}
+
+inline __m128d sum4(__m128d a, __m128d b, __m128d c, __m128d d) {
+    return _mm_add_pd(_mm_add_pd(_mm_add_pd(a, b), c), d);
+}
+
+inline float displaced_centre(const Level &level, const Corners &c, int32_t r) {
+    float d = float((r - 0.5) * level.spread);
+    float m = float((double(c.c1) + c.c2 + c.c3 + c.c4) / 4.0 + d);
+    m = m < 0.0f ? 0.0f : m; // without branches: the clamps are hard to predict
+    return m > 1.0f ? 1.0f : m;
+}
+
+// A split's centre, edge midpoints and quadrants, once its draw r is known.
+inline Quadrants quadrants(const Level &level, float x, float y, const Corners &c, int32_t r) {
+    float m = displaced_centre(level, c, r);
+    float e12 = mean2(c.c1, c.c2);
+    float e23 = mean2(c.c2, c.c3);
+    float e34 = mean2(c.c3, c.c4);
+    float e41 = mean2(c.c4, c.c1);
+    return {float(double(x) + level.hw),
+            float(double(y) + level.hh),
+            {{c.c1, e12, m, e41}, {e12, c.c2, e23, m}, {m, e23, c.c3, e34}, {e41, m, e34, c.c4}}};
+}
+
+// Writes the four leaves of a split, top-left, top-right, bottom-right, bottom-left.
+inline void write_leaves(HeightGrid &grid, const Level &level, const LeafSplit &s) {
+    Quadrants q = quadrants(level, s.x, s.y, s.c, s.r);
+    // The nine points by rows: (c1, e12, c2), (e41, m, e23), (c4, e34, c3). Each leaf sums
+    // its corners clockwise from its top-left one, as write_leaf does.
+    float e12 = q.q[0].c2, e41 = q.q[0].c4, m = q.q[0].c3, e23 = q.q[2].c2, e34 = q.q[2].c4;
+    __m128d top_left = lanes(s.c.c1, e12), top_right = lanes(e12, s.c.c2);
+    __m128d middle_left = lanes(e41, m), middle_right = lanes(m, e23);
+    __m128d bottom_left = lanes(s.c.c4, e34), bottom_right = lanes(e34, s.c.c3);
+    __m128i upper = leaf_height_pair(sum4(top_left, top_right, middle_right, middle_left));
+    __m128i lower = leaf_height_pair(sum4(middle_left, middle_right, bottom_right, bottom_left));
+    int32_t x0 = cell_index(s.x), x1 = cell_index(q.xm);
+    int32_t y0 = cell_index(s.y), y1 = cell_index(q.ym);
+    int32_t top_left_height = _mm_cvtsi128_si32(upper);
+    int32_t top_right_height = _mm_cvtsi128_si32(_mm_srli_si128(upper, 4));
+    int32_t bottom_right_height = _mm_cvtsi128_si32(_mm_srli_si128(lower, 4));
+    int32_t bottom_left_height = _mm_cvtsi128_si32(lower);
+    if (is_cell(x0) && is_cell(x1) && is_cell(y0) && is_cell(y1)) {
+        // What grid_set does, with its bounds test once for the four cells; the heights
+        // lie in 0..255 already, so its clamp has nothing to do.
+        int32_t *left = grid.data + x0 * grid.entries[0];
+        int32_t *right = grid.data + x1 * grid.entries[0];
+        left[y0] = top_left_height;
+        right[y0] = top_right_height;
+        right[y1] = bottom_right_height;
+        left[y1] = bottom_left_height;
         return;
     }
-    int32_t x0 = float_to_int(x), x1 = float_to_int(xm);
-    int32_t y0 = float_to_int(y), y1 = float_to_int(ym);
-    write_leaf(grid, x0, y0, c1, e12, m, e41);
-    write_leaf(grid, x1, y0, e12, c2, e23, m);
-    write_leaf(grid, x1, y1, m, e23, c3, e34);
-    write_leaf(grid, x0, y1, e41, m, e34, c4);
+    grid_set(grid, x0, y0, top_left_height);
+    grid_set(grid, x1, y0, top_right_height);
+    grid_set(grid, x1, y1, bottom_right_height);
+    grid_set(grid, x0, y1, bottom_left_height);
 }
 
-// Splits a rectangle that is wider or taller than 2.
-static void split(HeightGrid &grid, float x, float y, float w, float h, float c1, float c2,
-                  float c3, float c4) {
+void write_batch(HeightGrid &grid, LeafBatch &batch) {
+    HeightGrid local = grid; // a copy of the descriptor stays in registers; the cells are shared
+    for (int32_t k = 0; k < batch.count; k++)
+        write_leaves(local, *batch.level, batch.splits[k]);
+    batch.count = 0;
+}
+
+template <typename Draws>
+void queue_leaf_split(Generation<Draws> &g, float x, float y, const Corners &c) {
+    if (g.batch.count == BATCH_SIZE) write_batch(g.grid, g.batch);
+    g.batch.splits[g.batch.count++] = {x, y, c, g.draws.draw(1)};
+}
+
+// A split whose quadrants split again; the draws follow in pre-order.
+template <typename Draws>
+void split(Generation<Draws> &g, const Level *level, float x, float y, const Corners &c) {
+    Quadrants q = quadrants(*level, x, y, c, g.draws.draw(1));
+    const Level *next = level + 1;
+    if (next->quadrants_split) {
+        split(g, next, x, y, q.q[0]);
+        split(g, next, q.xm, y, q.q[1]);
+        split(g, next, q.xm, q.ym, q.q[2]);
+        split(g, next, x, q.ym, q.q[3]);
+        return;
+    }
+    queue_leaf_split(g, x, y, q.q[0]);
+    queue_leaf_split(g, q.xm, y, q.q[1]);
+    queue_leaf_split(g, q.xm, q.ym, q.q[2]);
+    queue_leaf_split(g, x, q.ym, q.q[3]);
+}
+
+template <typename Draws>
+void generate_from(HeightGrid &grid, Draws &draws, const Level *levels, const Level *last, float x,
+                   float y, const Corners &c) {
+    Generation<Draws> g = {grid, draws, {}};
+    g.batch.level = last;
+    if (levels[0].quadrants_split)
+        split(g, levels, x, y, c);
+    else
+        queue_leaf_split(g, x, y, c);
+    write_batch(grid, g.batch);
+}
+
+// The levels of a rectangle that splits, from its own down to the last one before the
+// leaves, which is answered.
+const Level *make_levels(float w, float h, Level *levels) {
+    for (Level *level = levels;; level++) {
+        level->hw = float(double(w) / 2.0);
+        level->hh = float(double(h) / 2.0);
+        level->spread = (double(level->hw) + level->hh) / 1026.0 * 3.0;
+        w = level->hw;
+        h = level->hh;
+        level->quadrants_split = w > 2.0f || h > 2.0f;
+        if (!level->quadrants_split) return level;
+    }
+}
+
+// The splits of a generation with `depths` levels of splits: 4^k at depth k. Past 30 levels
+// (a generation that would never end) 2^60, fewer than there are.
+int64_t split_count(int32_t depths) {
+    if (depths > 30) return INT64_C(1) << 60;
+    int64_t count = 0;
+    for (int32_t k = 0; k < depths; k++)
+        count = count * 4 + 1;
+    return count;
+}
+
+void subdivide(HeightGrid &grid, float x, float y, float w, float h, const Corners &c) {
+    if (!(w > 2.0f || h > 2.0f)) {
+        write_leaf(grid, x, y, c);
+        return;
+    }
     // Halving an infinite size never reaches a leaf; such a rectangle is left alone.
     if (isinf(w) || isinf(h)) return;
-    float hw = float(double(w) / 2.0);
-    float hh = float(double(h) / 2.0);
-    float m = displaced_centre(hw, hh, c1, c2, c3, c4);
-    float xm = float(double(x) + hw);
-    float ym = float(double(y) + hh);
-    split_quadrants(grid, x, y, hw, hh, xm, ym, c1, c2, c3, c4, m);
+    Level levels[MAX_LEVELS];
+    const Level *last = make_levels(w, h, levels);
+    if (terrain_draw != random_upto) {
+        DictatedDraws dictated;
+        generate_from(grid, dictated, levels, last, x, y, c);
+        return;
+    }
+    RandomDraws random = {{}, split_count(int32_t(last - levels) + 1)};
+    generate_from(grid, random, levels, last, x, y, c);
 }
 
-static void subdivide(HeightGrid &grid, float x, float y, float w, float h, float c1, float c2,
-                      float c3, float c4) {
-    if (w > 2.0f || h > 2.0f)
-        split(grid, x, y, w, h, c1, c2, c3, c4);
-    else
-        write_leaf(grid, float_to_int(x), float_to_int(y), c1, c2, c3, c4);
-}
+} // namespace
 
 int32_t terrain_subdivide(HeightGrid &grid, float x, float y, float w, float h, float c1, float c2,
                           float c3, float c4) {
-    if (grid.data) subdivide(grid, x, y, w, h, c1, c2, c3, c4);
+    if (grid.data) subdivide(grid, x, y, w, h, {c1, c2, c3, c4});
     return 0;
 }
 
@@ -94,6 +280,6 @@ int32_t terrain_generate(HeightGrid &grid) {
     float c2 = float(terrain_draw(1));
     float c3 = float(terrain_draw(1));
     float c4 = float(terrain_draw(1));
-    subdivide(grid, 1.0f, 1.0f, float(width), float(height), c1, c2, c3, c4);
+    subdivide(grid, 1.0f, 1.0f, float(width), float(height), {c1, c2, c3, c4});
     return 0;
 }

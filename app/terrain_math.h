@@ -5,12 +5,12 @@
 // The integer nearest to v, ties to even, clamped to the height range 0..255; NaN gives 0.
 // Clamping first gives the same result as rounding first, because the bounds are integers.
 // The rounding uses only truncation and exact comparisons, so the floating-point unit's
-// rounding mode never changes the result.
+// rounding mode never changes the result. No branches: which way a height rounds is as
+// good as random, and it is worked out for every cell of a terrain.
 inline int32_t round_height(double v) {
-    if (!(v > 0.0)) return 0;
-    if (v >= 255.0) return 255;
+    v = v > 0.0 ? v : 0.0; // NaN as well
+    v = v < 255.0 ? v : 255.0;
     int32_t n = int32_t(v); // truncates toward zero under every rounding mode
     double rest = v - n;    // exact: n and v share their leading bits
-    if (rest > 0.5 || (rest == 0.5 && (n & 1))) n++;
-    return n;
+    return n + ((rest > 0.5) | ((rest == 0.5) & (n & 1)));
 }

@@ -1,23 +1,10 @@
 #include "runtime/core/random.h"
 #include <windows.h>
+#include <emmintrin.h>
 
 RanrotState ranrot_state;
 
-static uint32_t rotl(uint32_t x, int r) { return (x << r) | (x >> (32 - r)); }
-
-static uint32_t random_step() {
-    RanrotState &s = ranrot_state;
-    int32_t i = s.cursor1, j = s.cursor2;
-    uint32_t a = rotl(s.words_b[i], 19) + s.words_b[j];
-    uint32_t b = rotl(s.words_a[i], 27) + s.words_a[j];
-    s.words_a[i] = a;
-    s.words_b[i] = b;
-    s.cursor1 = i == 0 ? 16 : i - 1;
-    s.cursor2 = j == 0 ? 16 : j - 1;
-    return a; // b is the companion word; nothing uses it
-}
-
-static void random_auto_seed() {
+void random_auto_seed() {
     ranrot_state.seeded = 1;
     random_seed(GetCurrentThreadId() ^ GetTickCount());
 }
@@ -33,13 +20,99 @@ void random_seed(uint32_t seed) {
     }
     ranrot_state.cursor1 = 0;
     ranrot_state.cursor2 = 10;
-    for (int k = 0; k < 31; k++) random_step();
+    for (int k = 0; k < 31; k++)
+        random_step(ranrot_state);
 }
 
-int32_t random_upto(int32_t max) {
+// A step overwrites the entry that the step 17 before it wrote, and reads the lagged entry,
+// which the step 10 before it wrote (the cursors stay 10 apart). So the words of a step depend
+// only on the steps 17 and 10 before it, and four steps in a row only on earlier steps:
+// SSE2 (which both targets have) works out four at a time. The four steps 17 back and the four
+// 10 back are taken from the last five groups of four, held in registers: reading them back
+// from memory right after storing them would stall, since such a read spans two stores.
+static const int32_t LAG = 17;
+static const int32_t SHORT_LAG = 10;
+static const int32_t RUN = 1024; // steps per run, a multiple of 4
+
+static bool cursors_usual(const RanrotState &s) {
+    return s.cursor1 >= 0 && s.cursor1 < LAG && s.cursor2 == (s.cursor1 + SHORT_LAG) % LAG;
+}
+
+static int32_t previous_entry(int32_t entry) {
+    return entry == 0 ? LAG - 1 : entry - 1;
+}
+
+static __m128i rotl4(__m128i x, int r) {
+    return _mm_or_si128(_mm_slli_epi32(x, r), _mm_srli_epi32(x, 32 - r));
+}
+
+static __m128i load4(const uint32_t *p) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+}
+
+static void store4(uint32_t *p, __m128i x) {
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(p), x);
+}
+
+// The steps 17 back of a group: the last of the group five back and three of the next.
+static __m128i lag17(__m128i five_back, __m128i four_back) {
+    return _mm_or_si128(_mm_srli_si128(five_back, 12), _mm_slli_si128(four_back, 4));
+}
+
+// The steps 10 back of a group: the last two of the group three back and two of the next.
+static __m128i lag10(__m128i three_back, __m128i two_back) {
+    return _mm_or_si128(_mm_srli_si128(three_back, 8), _mm_slli_si128(two_back, 8));
+}
+
+// `run` steps (1..RUN) from the state into `words`.
+static void random_run(RanrotState &s, uint32_t *words, int32_t run) {
+    // The history of the run: position 20 + n holds step n, so positions 3..19 hold the state
+    // before it, from the entry that step 0 overwrites (entry cursor1) down.
+    uint32_t a[20 + RUN], b[20 + RUN];
+    for (int32_t p = 0; p < 3; p++)
+        a[p] = b[p] = 0; // before the oldest entry: read into the first group, never used
+    int32_t entry = s.cursor1;
+    for (int32_t p = 3; p < 20; p++, entry = previous_entry(entry)) {
+        a[p] = s.words_a[entry];
+        b[p] = s.words_b[entry];
+    }
+    // The last five groups of four steps of words_a and of words_b, oldest first.
+    __m128i a0 = load4(a), a1 = load4(a + 4), a2 = load4(a + 8), a3 = load4(a + 12);
+    __m128i a4 = load4(a + 16);
+    __m128i b0 = load4(b), b1 = load4(b + 4), b2 = load4(b + 8), b3 = load4(b + 12);
+    __m128i b4 = load4(b + 16);
+    for (int32_t n = 0; n < run; n += 4) {
+        __m128i new_a = _mm_add_epi32(rotl4(lag17(b0, b1), 19), lag10(b2, b3));
+        __m128i new_b = _mm_add_epi32(rotl4(lag17(a0, a1), 27), lag10(a2, a3));
+        a0 = a1, a1 = a2, a2 = a3, a3 = a4, a4 = new_a;
+        b0 = b1, b1 = b2, b2 = b3, b3 = b4, b4 = new_b;
+        store4(a + 20 + n, new_a);
+        store4(b + 20 + n, new_b);
+        if (n + 4 <= run) store4(words + n, new_a);
+    }
+    for (int32_t n = run - run % 4; n < run; n++)
+        words[n] = a[20 + n];
+    // The last 17 positions hold the state; the step after the run overwrites the oldest.
+    int32_t cursor = ((s.cursor1 - run) % LAG + LAG) % LAG;
+    entry = cursor;
+    for (int32_t p = run + 3; p < run + 20; p++, entry = previous_entry(entry)) {
+        s.words_a[entry] = a[p];
+        s.words_b[entry] = b[p];
+    }
+    s.cursor1 = cursor;
+    s.cursor2 = (cursor + SHORT_LAG) % LAG;
+}
+
+void random_words(uint32_t *words, int32_t count) {
     if (!ranrot_state.seeded) random_auto_seed();
-    uint32_t m = uint32_t(max) + 1u;
-    uint32_t a = random_step();
-    uint32_t result = m == 0 ? a : uint32_t((uint64_t(a) * m) >> 32);
-    return int32_t(result);
+    // Cursors that are not 10 apart are never made by seeding; such a state steps one by one.
+    if (!cursors_usual(ranrot_state)) {
+        for (int32_t k = 0; k < count; k++)
+            words[k] = random_step(ranrot_state);
+        return;
+    }
+    for (int32_t done = 0; done < count; done += RUN) {
+        int32_t run = count - done < RUN ? count - done : RUN;
+        random_run(ranrot_state, words + done, run);
+    }
 }

@@ -1,6 +1,8 @@
 #include "runtime/core/random.h"
 #include <gtest/gtest.h>
 #include <stdint.h>
+#include <string.h>
+#include <vector>
 
 // A second, plain RanROT-W written from the algorithm's description.
 struct ReferenceRanrot {
@@ -14,7 +16,8 @@ struct ReferenceRanrot {
             s = 1u - s * 1403630843u;
             a[k] = s;
         }
-        for (int k = 0; k < 31; k++) next();
+        for (int k = 0; k < 31; k++)
+            next();
     }
     static uint32_t rot(uint32_t x, unsigned r) { return (x << r) | (x >> (32 - r)); }
     uint32_t next() {
@@ -41,7 +44,8 @@ TEST(Random, PublishedVectorsForSeedZero) {
 
     random_seed(0);
     const int expected[] = {139, 200, 169, 96, 60};
-    for (int value : expected) EXPECT_EQ(random_upto(255), value);
+    for (int value : expected)
+        EXPECT_EQ(random_upto(255), value);
 }
 
 TEST(Random, PublishedVectorsForSeedOne) {
@@ -84,10 +88,13 @@ TEST(Random, BoundedDraws) {
 TEST(Random, ReseedingRestartsTheSequence) {
     random_seed(99);
     int32_t first[8];
-    for (int32_t &v : first) v = random_upto(-1);
-    for (int k = 0; k < 5; k++) random_upto(-1);
+    for (int32_t &v : first)
+        v = random_upto(-1);
+    for (int k = 0; k < 5; k++)
+        random_upto(-1);
     random_seed(99);
-    for (int32_t v : first) EXPECT_EQ(random_upto(-1), v);
+    for (int32_t v : first)
+        EXPECT_EQ(random_upto(-1), v);
 }
 
 TEST(Random, FirstDrawSeedsFromTheClock) {
@@ -99,4 +106,58 @@ TEST(Random, FirstDrawSeedsFromTheClock) {
     EXPECT_EQ(ranrot_state.cursor2, 12);
     EXPECT_GE(v, 0);
     EXPECT_LE(v, 255);
+}
+
+// random_words must give the words and the state that one random_upto(-1) per word gives,
+// for runs that end anywhere in a group of four or a history, and starting anywhere.
+TEST(Random, WordsInBulkMatchSingleDraws) {
+    for (int32_t count : {0, 1, 3, 4, 5, 16, 17, 18, 255, 256, 257, 1000}) {
+        for (int32_t skip : {0, 1, 9, 16}) {
+            random_seed(uint32_t(count * 31 + skip));
+            for (int k = 0; k < skip; k++)
+                random_upto(-1);
+            RanrotState before = ranrot_state;
+            std::vector<uint32_t> bulk(size_t(count) + 1, 0xDEADBEEFu);
+            random_words(bulk.data(), count);
+            RanrotState after = ranrot_state;
+            ranrot_state = before;
+            for (int32_t k = 0; k < count; k++)
+                ASSERT_EQ(bulk[size_t(k)], uint32_t(random_upto(-1))) << count << " " << k;
+            EXPECT_EQ(bulk[size_t(count)], 0xDEADBEEFu) << "wrote past the end";
+            EXPECT_EQ(memcmp(&ranrot_state, &after, sizeof after), 0) << count << " " << skip;
+        }
+    }
+}
+
+TEST(Random, WordsInBulkSeedFirstAndStepUnusualCursorsOneByOne) {
+    ranrot_state = RanrotState{};
+    uint32_t word;
+    random_words(&word, 1);
+    EXPECT_EQ(ranrot_state.seeded, 1);
+    EXPECT_EQ(ranrot_state.cursor1, 2); // seeding, 31 warm-up steps, one step
+
+    random_seed(5);
+    ranrot_state.cursor2 = ranrot_state.cursor1; // no state that seeding makes
+    RanrotState before = ranrot_state;
+    uint32_t bulk[40];
+    random_words(bulk, 40);
+    RanrotState after = ranrot_state;
+    ranrot_state = before;
+    for (uint32_t w : bulk)
+        ASSERT_EQ(w, uint32_t(random_upto(-1)));
+    EXPECT_EQ(memcmp(&ranrot_state, &after, sizeof after), 0);
+}
+
+TEST(Random, BufferNeverDrawsBeyondWhatIsCertain) {
+    random_seed(8);
+    RanrotState before = ranrot_state;
+    RandomBuffer buffer = {};
+    std::vector<uint32_t> taken;
+    for (int64_t certain = 300; certain > 0; certain--)
+        taken.push_back(buffer.take(certain));
+    RanrotState after = ranrot_state;
+    ranrot_state = before;
+    for (uint32_t w : taken)
+        ASSERT_EQ(w, uint32_t(random_upto(-1)));
+    EXPECT_EQ(memcmp(&ranrot_state, &after, sizeof after), 0);
 }
