@@ -186,8 +186,10 @@ void write_batch(HeightGrid &grid, LeafBatch &batch) {
     batch.count = 0;
 }
 
+// Inline in split: it runs for three in four of all splits.
 template <typename Draws>
-void queue_leaf_split(Generation<Draws> &g, float x, float y, const Corners &c) {
+inline __attribute__((always_inline)) void queue_leaf_split(Generation<Draws> &g, float x, float y,
+                                                            const Corners &c) {
     if (g.batch.count == BATCH_SIZE) write_batch(g.grid, g.batch);
     g.batch.splits[g.batch.count++] = {x, y, c, g.draws.draw(1)};
 }
