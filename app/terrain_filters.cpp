@@ -106,23 +106,24 @@ static uint64_t choosing_from(const ChoosingBits &c, int32_t position) {
 // the row; it is followed in a register of choosing bits, with no branch on the choices, which
 // are as good as random. Answers the number of words the row takes.
 static int32_t choose_in_row(const ChoosingBits &c, uint64_t *row) {
-    uint64_t window = choosing_from(c, 0), cells = 0;
+    uint64_t window = choosing_from(c, 0);
     int32_t position = 0, in_window = 64;
-    for (int32_t x = 0; x < GRID_LAST; x++) {
-        uint64_t chosen = window & 1;
-        cells |= chosen << (x % 64);
-        if (x % 64 == 63 || x == GRID_LAST - 1) {
-            row[x / 64] = cells;
-            cells = 0;
+    for (int32_t i = 0; i < ROW_BITS; i++) {
+        uint64_t cells = 0;
+        int32_t width = i < ROW_BITS - 1 ? 64 : GRID_LAST - 64 * i;
+        for (int32_t bit = 0; bit < width; bit++) {
+            uint64_t chosen = window & 1;
+            cells |= chosen << bit;
+            int32_t taken = 1 + int32_t(chosen);
+            window >>= taken;
+            position += taken;
+            in_window -= taken;
+            if (in_window <= 0) {
+                window = choosing_from(c, position);
+                in_window = 64;
+            }
         }
-        int32_t taken = 1 + int32_t(chosen);
-        window >>= taken;
-        position += taken;
-        in_window -= taken;
-        if (in_window <= 0) {
-            window = choosing_from(c, position);
-            in_window = 64;
-        }
+        row[i] = cells;
     }
     return position;
 }
@@ -142,14 +143,25 @@ static void choose_in_row_by_draw(JitterWords &w, int32_t chance, uint64_t *row,
     }
 }
 
-// The chosen cells' second draws, from the words after their first draws: the k-th chosen
-// cell (from 0) at x took its first word at x + k.
-static void keep_raises(const JitterWords &w, const uint64_t *row, uint32_t *raises) {
+static inline __attribute__((always_inline)) void raise_cell(HeightGrid &grid, int32_t x, int32_t y,
+                                                             uint32_t word, int32_t amount) {
+    int32_t v = grid_get(grid, x, y);
+    int64_t raised = int64_t(v) + amount - random_scale(word, amount);
+    int32_t t = raised < 0 ? 0 : raised > 255 ? 255 : int32_t(raised);
+    // The weights add up to 255 while the divisor is 256, which pulls high heights down a
+    // little.
+    grid_set(grid, x, y, blended_height(v, t, amount));
+}
+
+// Raises the chosen cells of row y. The k-th chosen cell (from 0), at x, took its first word
+// at x + k, so its raise is the word after that.
+static void raise_row(HeightGrid &grid, int32_t y, const uint64_t *row, const uint32_t *words,
+                      int32_t amount) {
     int32_t k = 0;
     for (int32_t i = 0; i < ROW_BITS; i++) {
         for (uint64_t bits = row[i]; bits; bits &= bits - 1, k++) {
             int32_t x = 64 * i + __builtin_ctzll(bits);
-            raises[x] = w.words[w.next + x + k + 1];
+            raise_cell(grid, x + 1, y, words[x + k + 1], amount);
         }
     }
 }
@@ -168,20 +180,15 @@ int32_t terrain_jitter(HeightGrid &grid, int32_t chance, int32_t amount) {
         if (w.count - w.next >= ROW_WORDS) {
             mark_choosing_words(w, chance, choosing);
             int32_t taken = choose_in_row(choosing, row);
-            keep_raises(w, row, raises);
+            raise_row(grid, y, row, w.words + w.next, amount);
             w.next += taken;
-        } else {
-            choose_in_row_by_draw(w, chance, row, raises, cells_left);
+            continue;
         }
+        choose_in_row_by_draw(w, chance, row, raises, cells_left);
         for (int32_t i = 0; i < ROW_BITS; i++) {
             for (uint64_t bits = row[i]; bits; bits &= bits - 1) {
                 int32_t x = 64 * i + __builtin_ctzll(bits);
-                int32_t v = grid_get(grid, x + 1, y);
-                int64_t raised = int64_t(v) + amount - random_scale(raises[x], amount);
-                int32_t t = raised < 0 ? 0 : raised > 255 ? 255 : int32_t(raised);
-                // The weights add up to 255 while the divisor is 256, which pulls high heights
-                // down a little.
-                grid_set(grid, x + 1, y, blended_height(v, t, amount));
+                raise_cell(grid, x + 1, y, raises[x], amount);
             }
         }
     }
