@@ -106,23 +106,24 @@ static uint64_t choosing_from(const ChoosingBits &c, int32_t position) {
 // the row; it is followed in a register of choosing bits, with no branch on the choices, which
 // are as good as random. Answers the number of words the row takes.
 static int32_t choose_in_row(const ChoosingBits &c, uint64_t *row) {
-    uint64_t window = choosing_from(c, 0), cells = 0;
+    uint64_t window = choosing_from(c, 0);
     int32_t position = 0, in_window = 64;
-    for (int32_t x = 0; x < GRID_LAST; x++) {
-        uint64_t chosen = window & 1;
-        cells |= chosen << (x % 64);
-        if (x % 64 == 63 || x == GRID_LAST - 1) {
-            row[x / 64] = cells;
-            cells = 0;
+    for (int32_t i = 0; i < ROW_BITS; i++) {
+        uint64_t cells = 0;
+        int32_t width = i < ROW_BITS - 1 ? 64 : GRID_LAST - 64 * i;
+        for (int32_t bit = 0; bit < width; bit++) {
+            uint64_t chosen = window & 1;
+            cells |= chosen << bit;
+            int32_t taken = 1 + int32_t(chosen);
+            window >>= taken;
+            position += taken;
+            in_window -= taken;
+            if (in_window <= 0) {
+                window = choosing_from(c, position);
+                in_window = 64;
+            }
         }
-        int32_t taken = 1 + int32_t(chosen);
-        window >>= taken;
-        position += taken;
-        in_window -= taken;
-        if (in_window <= 0) {
-            window = choosing_from(c, position);
-            in_window = 64;
-        }
+        row[i] = cells;
     }
     return position;
 }
@@ -142,14 +143,25 @@ static void choose_in_row_by_draw(JitterWords &w, int32_t chance, uint64_t *row,
     }
 }
 
-// The chosen cells' second draws, from the words after their first draws: the k-th chosen
-// cell (from 0) at x took its first word at x + k.
-static void keep_raises(const JitterWords &w, const uint64_t *row, uint32_t *raises) {
+static inline __attribute__((always_inline)) void raise_cell(HeightGrid &grid, int32_t x, int32_t y,
+                                                             uint32_t word, int32_t amount) {
+    int32_t v = grid_get(grid, x, y);
+    int64_t raised = int64_t(v) + amount - random_scale(word, amount);
+    int32_t t = raised < 0 ? 0 : raised > 255 ? 255 : int32_t(raised);
+    // The weights add up to 255 while the divisor is 256, which pulls high heights down a
+    // little.
+    grid_set(grid, x, y, blended_height(v, t, amount));
+}
+
+// Raises the chosen cells of row y. The k-th chosen cell (from 0), at x, took its first word
+// at x + k, so its raise is the word after that.
+static void raise_row(HeightGrid &grid, int32_t y, const uint64_t *row, const uint32_t *words,
+                      int32_t amount) {
     int32_t k = 0;
     for (int32_t i = 0; i < ROW_BITS; i++) {
         for (uint64_t bits = row[i]; bits; bits &= bits - 1, k++) {
             int32_t x = 64 * i + __builtin_ctzll(bits);
-            raises[x] = w.words[w.next + x + k + 1];
+            raise_cell(grid, x + 1, y, words[x + k + 1], amount);
         }
     }
 }
@@ -168,65 +180,82 @@ int32_t terrain_jitter(HeightGrid &grid, int32_t chance, int32_t amount) {
         if (w.count - w.next >= ROW_WORDS) {
             mark_choosing_words(w, chance, choosing);
             int32_t taken = choose_in_row(choosing, row);
-            keep_raises(w, row, raises);
+            raise_row(grid, y, row, w.words + w.next, amount);
             w.next += taken;
-        } else {
-            choose_in_row_by_draw(w, chance, row, raises, cells_left);
+            continue;
         }
+        choose_in_row_by_draw(w, chance, row, raises, cells_left);
         for (int32_t i = 0; i < ROW_BITS; i++) {
             for (uint64_t bits = row[i]; bits; bits &= bits - 1) {
                 int32_t x = 64 * i + __builtin_ctzll(bits);
-                int32_t v = grid_get(grid, x + 1, y);
-                int64_t raised = int64_t(v) + amount - random_scale(raises[x], amount);
-                int32_t t = raised < 0 ? 0 : raised > 255 ? 255 : int32_t(raised);
-                // The weights add up to 255 while the divisor is 256, which pulls high heights
-                // down a little.
-                grid_set(grid, x + 1, y, blended_height(v, t, amount));
+                raise_cell(grid, x + 1, y, raises[x], amount);
             }
         }
     }
     return 0;
 }
 
-// Sums of five cells of each column, rows y - 2..y + 2, kept as the window moves down, with
-// the cells as they are at that moment: rewritten ones with their new values.
-struct ColumnSums {
+// The five rows under the smoothing window, y - 2..y + 2, as the grid holds them at that moment
+// (rewritten cells with their new values), row r in slot r % 5, and the sums of their columns.
+// Each cell is read from the grid once, when its row enters the window.
+struct SmoothBand {
+    int32_t rows[5][GRID_SIZE];
     int32_t sums[GRID_SIZE];
 };
 
-static int32_t column_sum(const HeightGrid &grid, int32_t x, int32_t y) {
-    return grid_get(grid, x, y - 2) + grid_get(grid, x, y - 1) + grid_get(grid, x, y) +
-           grid_get(grid, x, y + 1) + grid_get(grid, x, y + 2);
+// Takes row `entering` into the slot of the row five above it, which leaves the window.
+static void move_down(const HeightGrid &grid, SmoothBand &band, int32_t entering) {
+    int32_t *row = band.rows[entering % 5];
+    for (int32_t x = 1; x <= 511; x++) {
+        int32_t v = grid_get(grid, x, entering);
+        band.sums[x] += v - row[x];
+        row[x] = v;
+    }
 }
 
-// Moves the sums of columns 1..511 from rows y - 3..y + 1 to rows y - 2..y + 2.
-static void move_down(const HeightGrid &grid, ColumnSums &c, int32_t y) {
-    for (int32_t x = 1; x <= 511; x++)
-        c.sums[x] += grid_get(grid, x, y + 2) - grid_get(grid, x, y - 3);
+// What grid_set stores for sum / 25: the mean clamped to 0..255. Clamping the sum first gives
+// the same, and makes the division an unsigned one, which is shorter.
+static int32_t clamped_mean(int32_t sum) {
+    uint32_t clamped = sum < 0 ? 0u : sum > 25 * 256 - 1 ? uint32_t(25 * 256 - 1) : uint32_t(sum);
+    return int32_t(clamped / 25u);
 }
 
 // One row of the in-place 5 x 5 mean. The window's sum moves right a column at a time, and a
 // column's sum takes the change of its cell when the cell is rewritten, so every mean sees
-// exactly the values that 25 reads would see.
-static void smooth_row(HeightGrid &grid, ColumnSums &c, int32_t y) {
-    int32_t window = c.sums[1] + c.sums[2] + c.sums[3] + c.sums[4] + c.sums[5];
+// exactly the values that 25 reads would see. Each mean waits for the one before it, so the
+// next window's sum is prepared while the mean is worked out, and takes it last.
+static void smooth_row(HeightGrid &grid, SmoothBand &band, int32_t y) {
+    int32_t *row = band.rows[y % 5];
+    int32_t *sums = band.sums;
+    int32_t window = sums[1] + sums[2] + sums[3] + sums[4] + sums[5];
     for (int32_t x = 3; x <= 509; x++) {
-        int32_t old = grid_get(grid, x, y);
-        grid_set(grid, x, y, window / 25);
-        int32_t change = grid_get(grid, x, y) - old;
-        c.sums[x] += change;
-        if (x < 509) window += change - c.sums[x - 2] + c.sums[x + 3];
+        int32_t old = row[x];
+        int32_t mean = clamped_mean(window);
+        grid_set(grid, x, y, mean);
+        row[x] = mean;
+        sums[x] += mean - old;
+        if (x == 509) break;
+        int32_t others = window - old - sums[x - 2] + sums[x + 3];
+        window = others + mean;
     }
 }
 
 int32_t terrain_smooth(HeightGrid &grid) {
     if (!grid.data) return 0;
-    ColumnSums c;
+    // Rows 1..4 first; the window's first move takes in row 5 in place of an empty row 0.
+    SmoothBand band;
     for (int32_t x = 1; x <= 511; x++)
-        c.sums[x] = column_sum(grid, x, 3);
+        band.sums[x] = band.rows[0][x] = 0;
+    for (int32_t y = 1; y <= 4; y++) {
+        int32_t *row = band.rows[y % 5];
+        for (int32_t x = 1; x <= 511; x++) {
+            row[x] = grid_get(grid, x, y);
+            band.sums[x] += row[x];
+        }
+    }
     for (int32_t y = 3; y <= 509; y++) {
-        if (y > 3) move_down(grid, c, y);
-        smooth_row(grid, c, y);
+        move_down(grid, band, y + 2);
+        smooth_row(grid, band, y);
     }
     return 0;
 }

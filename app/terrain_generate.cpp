@@ -14,7 +14,7 @@ int32_t (*terrain_draw)(int32_t max) = random_upto;
 //
 // One generation visits 349,525 rectangles, so the work per rectangle is kept small: what
 // depends on the size alone is worked out once per depth, and the splits just above the
-// leaves, three in four of all splits, are worked out in batches (see LeafBatch).
+// leaves write the leaves themselves, two at a time.
 
 namespace {
 
@@ -39,25 +39,6 @@ struct Quadrants {
     Corners q[4];
 };
 
-// A split whose quadrants are leaves, with its draw, waiting in a batch.
-struct LeafSplit {
-    float x, y;
-    Corners c;
-    int32_t r;
-};
-
-const int32_t BATCH_SIZE = 64;
-
-// The splits into leaves draw in pre-order as the recursion meets them, and are then worked
-// out a batch at a time, in the same order, so the cells are written in the same order as
-// well. The iterations of a batch do not depend on each other, which lets the processor
-// overlap them; one split alone is a long chain of dependent steps.
-struct LeafBatch {
-    const Level *level; // the depth of every split into leaves
-    int32_t count;
-    LeafSplit splits[BATCH_SIZE];
-};
-
 // Draws from the random generator a buffer at a time. A generation makes a known number of
 // draws, one per split, which bounds every refill.
 struct RandomDraws {
@@ -74,7 +55,7 @@ struct DictatedDraws {
 template <typename Draws> struct Generation {
     HeightGrid &grid;
     Draws &draws;
-    LeafBatch batch;
+    const Level *leaf_level; // the depth of every split into leaves
 };
 
 float mean2(float a, float b) {
@@ -145,19 +126,21 @@ inline Quadrants quadrants(const Level &level, float x, float y, const Corners &
             {{c.c1, e12, m, e41}, {e12, c.c2, e23, m}, {m, e23, c.c3, e34}, {e41, m, e34, c.c4}}};
 }
 
-// Writes the four leaves of a split, top-left, top-right, bottom-right, bottom-left.
-inline void write_leaves(HeightGrid &grid, const Level &level, const LeafSplit &s) {
-    Quadrants q = quadrants(level, s.x, s.y, s.c, s.r);
+// Writes the four leaves of a split with draw r: top-left, top-right, bottom-right,
+// bottom-left.
+inline void write_leaves(HeightGrid &grid, const Level &level, float x, float y, const Corners &c,
+                         int32_t r) {
+    Quadrants q = quadrants(level, x, y, c, r);
     // The nine points by rows: (c1, e12, c2), (e41, m, e23), (c4, e34, c3). Each leaf sums
     // its corners clockwise from its top-left one, as write_leaf does.
     float e12 = q.q[0].c2, e41 = q.q[0].c4, m = q.q[0].c3, e23 = q.q[2].c2, e34 = q.q[2].c4;
-    __m128d top_left = lanes(s.c.c1, e12), top_right = lanes(e12, s.c.c2);
+    __m128d top_left = lanes(c.c1, e12), top_right = lanes(e12, c.c2);
     __m128d middle_left = lanes(e41, m), middle_right = lanes(m, e23);
-    __m128d bottom_left = lanes(s.c.c4, e34), bottom_right = lanes(e34, s.c.c3);
+    __m128d bottom_left = lanes(c.c4, e34), bottom_right = lanes(e34, c.c3);
     __m128i upper = leaf_height_pair(sum4(top_left, top_right, middle_right, middle_left));
     __m128i lower = leaf_height_pair(sum4(middle_left, middle_right, bottom_right, bottom_left));
-    int32_t x0 = cell_index(s.x), x1 = cell_index(q.xm);
-    int32_t y0 = cell_index(s.y), y1 = cell_index(q.ym);
+    int32_t x0 = cell_index(x), x1 = cell_index(q.xm);
+    int32_t y0 = cell_index(y), y1 = cell_index(q.ym);
     int32_t top_left_height = _mm_cvtsi128_si32(upper);
     int32_t top_right_height = _mm_cvtsi128_si32(_mm_srli_si128(upper, 4));
     int32_t bottom_right_height = _mm_cvtsi128_si32(_mm_srli_si128(lower, 4));
@@ -179,17 +162,11 @@ inline void write_leaves(HeightGrid &grid, const Level &level, const LeafSplit &
     grid_set(grid, x0, y1, bottom_left_height);
 }
 
-void write_batch(HeightGrid &grid, LeafBatch &batch) {
-    HeightGrid local = grid; // a copy of the descriptor stays in registers; the cells are shared
-    for (int32_t k = 0; k < batch.count; k++)
-        write_leaves(local, *batch.level, batch.splits[k]);
-    batch.count = 0;
-}
-
+// A split whose quadrants are leaves: three in four of all splits, so it is inlined.
 template <typename Draws>
-void queue_leaf_split(Generation<Draws> &g, float x, float y, const Corners &c) {
-    if (g.batch.count == BATCH_SIZE) write_batch(g.grid, g.batch);
-    g.batch.splits[g.batch.count++] = {x, y, c, g.draws.draw(1)};
+inline __attribute__((always_inline)) void split_into_leaves(Generation<Draws> &g, float x, float y,
+                                                             const Corners &c) {
+    write_leaves(g.grid, *g.leaf_level, x, y, c, g.draws.draw(1));
 }
 
 // A split whose quadrants split again; the draws follow in pre-order.
@@ -204,22 +181,20 @@ void split(Generation<Draws> &g, const Level *level, float x, float y, const Cor
         split(g, next, x, q.ym, q.q[3]);
         return;
     }
-    queue_leaf_split(g, x, y, q.q[0]);
-    queue_leaf_split(g, q.xm, y, q.q[1]);
-    queue_leaf_split(g, q.xm, q.ym, q.q[2]);
-    queue_leaf_split(g, x, q.ym, q.q[3]);
+    split_into_leaves(g, x, y, q.q[0]);
+    split_into_leaves(g, q.xm, y, q.q[1]);
+    split_into_leaves(g, q.xm, q.ym, q.q[2]);
+    split_into_leaves(g, x, q.ym, q.q[3]);
 }
 
 template <typename Draws>
 void generate_from(HeightGrid &grid, Draws &draws, const Level *levels, const Level *last, float x,
                    float y, const Corners &c) {
-    Generation<Draws> g = {grid, draws, {}};
-    g.batch.level = last;
+    Generation<Draws> g = {grid, draws, last};
     if (levels[0].quadrants_split)
         split(g, levels, x, y, c);
     else
-        queue_leaf_split(g, x, y, c);
-    write_batch(grid, g.batch);
+        split_into_leaves(g, x, y, c);
 }
 
 // The levels of a rectangle that splits, from its own down to the last one before the

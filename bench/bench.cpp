@@ -1,8 +1,9 @@
 // Times every command of heightmap against the floor of its per-pixel SetPixelV calls.
 //
-// All rows are measured in interleaved rounds (one repetition of every row per round), so
-// that a change in the machine's load during the run weighs on every row alike and the
-// ratios to the floor stay comparable.
+// All rows are measured in interleaved rounds (one repetition of every row per round), and
+// every repetition of a row right after one of the floor: its ratio is taken to that floor,
+// and the row's ratio is the median of those. A change in the machine's load during the run
+// (other builds on a shared machine) then weighs on a row and its floor alike.
 #include "app/app.h"
 #include "app/terrain.h"
 #include "runtime/core/random.h"
@@ -116,6 +117,7 @@ struct Row {
     void (*run)(intptr_t);
     intptr_t argument;
     std::vector<double> times;
+    std::vector<double> ratios; // each time over the floor measured just before it
 };
 
 // Row of the messages that wait after a command: Wine uploads the repainted window to the
@@ -124,42 +126,58 @@ static const char *AFTER_COMMAND = "the next wait after a command";
 
 static std::vector<Row> make_rows() {
     std::vector<Row> rows = {
-        {"floor: 263169 x SetPixelV", ROW_FLOOR, set_pixel_floor, 0, {}},
-        {"terrain_render_color", ROW_RENDER, render_color, 0, {}},
-        {"terrain_render_gray", ROW_RENDER, render_gray, 0, {}},
-        {"terrain_generate", ROW_GENERATE, generate, 0, {}},
-        {"terrain_pull_to_level", ROW_FILTER, pull_to_level, 0, {}},
-        {"terrain_jitter", ROW_FILTER, jitter, 0, {}},
-        {"terrain_smooth", ROW_FILTER, smooth, 0, {}},
-        {"terrain_invert", ROW_FILTER, invert, 0, {}},
-        {"gadget_set_state (repaint)", ROW_OTHER, show_picture, 0, {}},
+        {"floor: 263169 x SetPixelV", ROW_FLOOR, set_pixel_floor, 0, {}, {}},
+        {"terrain_render_color", ROW_RENDER, render_color, 0, {}, {}},
+        {"terrain_render_gray", ROW_RENDER, render_gray, 0, {}, {}},
+        {"terrain_generate", ROW_GENERATE, generate, 0, {}, {}},
+        {"terrain_pull_to_level", ROW_FILTER, pull_to_level, 0, {}, {}},
+        {"terrain_jitter", ROW_FILTER, jitter, 0, {}, {}},
+        {"terrain_smooth", ROW_FILTER, smooth, 0, {}, {}},
+        {"terrain_invert", ROW_FILTER, invert, 0, {}, {}},
+        {"gadget_set_state (repaint)", ROW_OTHER, show_picture, 0, {}, {}},
     };
     static const char *command_names[APP_MENU_COUNT] = {
         "command Return (regenerate)", "command 1 (grey view)", "command 2 (colour view)",
         "command N (pull to level)",   "command Z (jitter)",    "command B (smooth)",
         "command I (invert)"};
     for (intptr_t m = 0; m < APP_MENU_COUNT; m++)
-        rows.push_back({command_names[m], ROW_COMMAND, command, m, {}});
-    rows.push_back({AFTER_COMMAND, ROW_OTHER, nullptr, 0, {}});
+        rows.push_back({command_names[m], ROW_COMMAND, command, m, {}, {}});
+    rows.push_back({AFTER_COMMAND, ROW_OTHER, nullptr, 0, {}, {}});
     return rows;
 }
 
-// One repetition of every row. Set-up (the start terrain, the colour view, the messages
-// left by the row before) happens outside the timed part.
+// Runs one row once with its set-up (the start terrain, the colour view, the messages left by
+// what ran before) outside the timed part, and answers the time in milliseconds.
+static double time_row(const Row &row) {
+    pump();
+    restore_terrain();
+    app.color_view = 1;
+    double t0 = now_ms();
+    row.run(row.argument);
+    return now_ms() - t0;
+}
+
+// One repetition of every row, each right after one of the floor.
 static void run_round(std::vector<Row> &rows, bool record) {
+    Row &floor = rows.front();
     Row &after_command = rows.back();
     for (Row &row : rows) {
         if (!row.run) continue;
-        pump();
-        restore_terrain();
-        app.color_view = 1;
-        double t0 = now_ms();
-        row.run(row.argument);
+        double floor_time = time_row(floor);
+        double time = row.kind == ROW_FLOOR ? floor_time : time_row(row);
         double t1 = now_ms();
-        if (record) row.times.push_back(t1 - t0);
+        if (record) {
+            if (row.kind != ROW_FLOOR) floor.times.push_back(floor_time);
+            row.times.push_back(time);
+            row.ratios.push_back(time / floor_time);
+        }
         if (row.kind != ROW_COMMAND) continue;
         pump();
-        if (record) after_command.times.push_back(now_ms() - t1);
+        if (record) {
+            double wait = now_ms() - t1;
+            after_command.times.push_back(wait);
+            after_command.ratios.push_back(wait / floor_time);
+        }
     }
 }
 
@@ -245,9 +263,15 @@ static double start_time(const Program &program) {
     return elapsed;
 }
 
-static void print_row(const char *name, const Summary &s, double floor, const char *target) {
-    printf("%-32s %9.2f %9.2f %9.2f %9.2f %9.2f %8.3f  %s\n", name, s.median, s.q1, s.q3, s.low,
-           s.high, s.median / floor, target);
+static void print_row(const char *name, const Summary &s, const Summary &ratio,
+                      const char *target) {
+    char spread[32];
+    if (ratio.q1 >= 0)
+        sprintf(spread, "%.3f-%.3f", ratio.q1, ratio.q3);
+    else
+        sprintf(spread, "-");
+    printf("%-32s %9.2f %9.2f %9.2f %9.2f %9.2f %8.3f %13s  %s\n", name, s.median, s.q1, s.q3,
+           s.low, s.high, ratio.median, spread, target);
 }
 
 static const char *verdict(double ratio, double limit, char *buffer) {
@@ -303,17 +327,19 @@ int main(int argc, char **argv) {
     }
 
     double floor = summarize(rows[0].times).median;
-    printf("%d interleaved rounds; ratio = median / median of the floor in this run\n", ROUNDS);
-    printf("%-32s %9s %9s %9s %9s %9s %8s  %s\n", "what", "median ms", "q1 ms", "q3 ms", "min ms",
-           "max ms", "ratio", "target");
+    printf("%d interleaved rounds; ratio: median of each time over the floor timed just before "
+           "it (start-up: over the floor's median)\n",
+           ROUNDS);
+    printf("%-32s %9s %9s %9s %9s %9s %8s %13s  %s\n", "what", "median ms", "q1 ms", "q3 ms",
+           "min ms", "max ms", "ratio", "ratio q1-q3", "target");
     double worst = 0;
     char buffer[64];
     for (const Row &row : rows) {
-        Summary s = summarize(row.times);
-        double ratio = s.median / floor;
+        Summary ratio = summarize(row.ratios);
         double limit = ratio_limit(row.kind);
-        if (row.kind == ROW_COMMAND) worst = std::max(worst, ratio);
-        print_row(row.name, s, floor, limit ? verdict(ratio, limit, buffer) : "");
+        if (row.kind == ROW_COMMAND) worst = std::max(worst, ratio.median);
+        print_row(row.name, summarize(row.times), ratio,
+                  limit ? verdict(ratio.median, limit, buffer) : "");
     }
     Summary heightmap_start = summarize(heightmap_times);
     Summary minimal_start = summarize(minimal_times);
@@ -321,8 +347,10 @@ int main(int argc, char **argv) {
         double over = heightmap_start.median - minimal_start.median;
         sprintf(buffer, "<= minimal + %.0f ms %s (+%.1f ms)", STARTUP_ALLOWANCE_MS,
                 over <= STARTUP_ALLOWANCE_MS ? "met" : "MISSED", over);
-        print_row("start-up to first picture", heightmap_start, floor, buffer);
-        print_row("start-up of a minimal window", minimal_start, floor, "");
+        Summary no_spread = {heightmap_start.median / floor, -1, -1, -1, -1};
+        print_row("start-up to first picture", heightmap_start, no_spread, buffer);
+        no_spread.median = minimal_start.median / floor;
+        print_row("start-up of a minimal window", minimal_start, no_spread, "");
     } else if (argc >= 3) {
         printf("start-up: a program showed no picture\n");
     }

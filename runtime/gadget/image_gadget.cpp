@@ -129,6 +129,12 @@ static void redraw_under(HWND window) {
     RedrawWindow(top, &under, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
 }
 
+static bool has_size(HWND window, SIZE size) {
+    RECT area;
+    return GetWindowRect(window, &area) && area.right - area.left == size.cx &&
+           area.bottom - area.top == size.cy;
+}
+
 // A handle whose size cannot be read leaves the control at its current size; it is still
 // repainted, which draws nothing for such a handle.
 static void image_set(HWND window, GadgetRecord *record, HANDLE image) {
@@ -144,7 +150,10 @@ static void image_set(HWND window, GadgetRecord *record, HANDLE image) {
             size.cx += CLIENT_EDGE_EXTRA;
             size.cy += CLIENT_EDGE_EXTRA;
         }
-        SetWindowPos(window, nullptr, 0, 0, size.cx, size.cy, SWP_NOMOVE | SWP_NOZORDER);
+        // The command loop hands over the same bitmap after every command: a control that has
+        // its size already is not sized again, which spares a round of window-position work.
+        if (!has_size(window, size))
+            SetWindowPos(window, nullptr, 0, 0, size.cx, size.cy, SWP_NOMOVE | SWP_NOZORDER);
     }
     InvalidateRect(window, nullptr, FALSE);
     UpdateWindow(window);
