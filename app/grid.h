@@ -1,5 +1,6 @@
 #pragma once
 // The height grid: 514 x 514 int32 heights in a runtime array, usable cells 1..513.
+#include <stddef.h>
 #include <stdint.h>
 
 const int32_t GRID_SIZE = 514;     // elements per dimension, indices 0..513
@@ -16,14 +17,20 @@ struct HeightGrid {
 // heap cannot supply it (data is then null).
 bool grid_alloc(HeightGrid &grid);
 
+// x * entries[0] + y for x and y in 1..513, worked out unsigned: it cannot overflow there.
+inline size_t grid_index(const HeightGrid &grid, int32_t x, int32_t y) {
+    return size_t(x) * size_t(grid.entries[0]) + size_t(y);
+}
+
 inline int32_t grid_get(const HeightGrid &grid, int32_t x, int32_t y) {
     if (x < 1 || x > GRID_LAST || y < 1 || y > GRID_LAST) return 0;
-    return grid.data[x * grid.entries[0] + y];
+    return grid.data[grid_index(grid, x, y)];
 }
 
 inline int32_t grid_set(HeightGrid &grid, int32_t x, int32_t y, int32_t value) {
     if (value < 0) value = 0;
     if (value > 255) value = 255;
-    if (x >= 1 && x <= GRID_LAST && y >= 1 && y <= GRID_LAST) grid.data[x * grid.entries[0] + y] = value;
+    if (x >= 1 && x <= GRID_LAST && y >= 1 && y <= GRID_LAST)
+        grid.data[grid_index(grid, x, y)] = value;
     return 0;
 }

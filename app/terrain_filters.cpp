@@ -203,14 +203,15 @@ struct SmoothBand {
     int32_t sums[GRID_SIZE];
 };
 
-// Takes row `entering` into the slot of the row five above it, which leaves the window.
-static void move_down(const HeightGrid &grid, SmoothBand &band, int32_t entering) {
+// Takes the cell of column x in row `entering` into the slot of the row five above it, which
+// leaves the window, and answers the column's new sum.
+static int32_t move_down(const HeightGrid &grid, SmoothBand &band, int32_t x, int32_t entering) {
     int32_t *row = band.rows[entering % 5];
-    for (int32_t x = 1; x <= 511; x++) {
-        int32_t v = grid_get(grid, x, entering);
-        band.sums[x] += v - row[x];
-        row[x] = v;
-    }
+    int32_t v = grid_get(grid, x, entering);
+    int32_t sum = band.sums[x] + v - row[x];
+    band.sums[x] = sum;
+    row[x] = v;
+    return sum;
 }
 
 // What grid_set stores for sum / 25: the mean clamped to 0..255. Clamping the sum first gives
@@ -220,23 +221,30 @@ static int32_t clamped_mean(int32_t sum) {
     return int32_t(clamped / 25u);
 }
 
-// One row of the in-place 5 x 5 mean. The window's sum moves right a column at a time, and a
-// column's sum takes the change of its cell when the cell is rewritten, so every mean sees
-// exactly the values that 25 reads would see. Each mean waits for the one before it, so the
-// next window's sum is prepared while the mean is worked out, and takes it last.
+// One row of the in-place 5 x 5 mean; row y + 2 enters the band a column ahead of the window.
+// The window's sum moves right a column at a time, and a column's sum takes the change of its
+// cell when the cell is rewritten, so every mean sees exactly the values that 25 reads would
+// see. The five column sums under the window are held in registers. Each mean waits for the
+// one before it, so the next window's sum is prepared while the mean is worked out, and takes
+// it last.
 static void smooth_row(HeightGrid &grid, SmoothBand &band, int32_t y) {
+    int32_t s1 = move_down(grid, band, 1, y + 2), s2 = move_down(grid, band, 2, y + 2);
+    int32_t s3 = move_down(grid, band, 3, y + 2), s4 = move_down(grid, band, 4, y + 2);
+    int32_t s5 = move_down(grid, band, 5, y + 2);
+    int32_t window = s1 + s2 + s3 + s4 + s5;
     int32_t *row = band.rows[y % 5];
-    int32_t *sums = band.sums;
-    int32_t window = sums[1] + sums[2] + sums[3] + sums[4] + sums[5];
     for (int32_t x = 3; x <= 509; x++) {
+        // s1..s5 are the sums of columns x - 2..x + 2.
+        int32_t entering = x + 3 <= 511 ? move_down(grid, band, x + 3, y + 2) : 0;
         int32_t old = row[x];
         int32_t mean = clamped_mean(window);
         grid_set(grid, x, y, mean);
         row[x] = mean;
-        sums[x] += mean - old;
-        if (x == 509) break;
-        int32_t others = window - old - sums[x - 2] + sums[x + 3];
+        s3 += mean - old;
+        band.sums[x] = s3;
+        int32_t others = window - old - s1 + entering;
         window = others + mean;
+        s1 = s2, s2 = s3, s3 = s4, s4 = s5, s5 = entering;
     }
 }
 
@@ -253,10 +261,8 @@ int32_t terrain_smooth(HeightGrid &grid) {
             band.sums[x] += row[x];
         }
     }
-    for (int32_t y = 3; y <= 509; y++) {
-        move_down(grid, band, y + 2);
+    for (int32_t y = 3; y <= 509; y++)
         smooth_row(grid, band, y);
-    }
     return 0;
 }
 

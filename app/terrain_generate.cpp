@@ -127,9 +127,10 @@ inline Quadrants quadrants(const Level &level, float x, float y, const Corners &
 }
 
 // Writes the four leaves of a split with draw r: top-left, top-right, bottom-right,
-// bottom-left.
-inline void write_leaves(HeightGrid &grid, const Level &level, float x, float y, const Corners &c,
-                         int32_t r) {
+// bottom-left. Always inlined into the split above: a call per split cost a tenth of the
+// generation.
+inline __attribute__((always_inline)) void
+write_leaves(HeightGrid &grid, const Level &level, float x, float y, const Corners &c, int32_t r) {
     Quadrants q = quadrants(level, x, y, c, r);
     // The nine points by rows: (c1, e12, c2), (e41, m, e23), (c4, e34, c3). Each leaf sums
     // its corners clockwise from its top-left one, as write_leaf does.

@@ -32,7 +32,6 @@ void random_seed(uint32_t seed) {
 // from memory right after storing them would stall, since such a read spans two stores.
 static const int32_t LAG = 17;
 static const int32_t SHORT_LAG = 10;
-static const int32_t RUN = 1024; // steps per run, a multiple of 4
 
 static bool cursors_usual(const RanrotState &s) {
     return s.cursor1 >= 0 && s.cursor1 < LAG && s.cursor2 == (s.cursor1 + SHORT_LAG) % LAG;
@@ -64,40 +63,49 @@ static __m128i lag10(__m128i three_back, __m128i two_back) {
     return _mm_or_si128(_mm_srli_si128(three_back, 8), _mm_slli_si128(two_back, 8));
 }
 
-// `run` steps (1..RUN) from the state into `words`.
+// The window of the last 20 positions: the five groups of four steps of words_a (a) and of
+// words_b (b), oldest first.
+struct RanrotWindow {
+    uint32_t a[20], b[20];
+};
+
+// `run` steps (one or more) from the state into `words`. Position 20 + n stands for step n, so
+// positions 3..19 hold the state before the run, from the entry that step 0 overwrites
+// (entry cursor1) down; the window of the last 20 positions always holds the 17 that make
+// the state after the run.
 static void random_run(RanrotState &s, uint32_t *words, int32_t run) {
-    // The history of the run: position 20 + n holds step n, so positions 3..19 hold the state
-    // before it, from the entry that step 0 overwrites (entry cursor1) down.
-    uint32_t a[20 + RUN], b[20 + RUN];
+    RanrotWindow w;
     for (int32_t p = 0; p < 3; p++)
-        a[p] = b[p] = 0; // before the oldest entry: read into the first group, never used
+        w.a[p] = w.b[p] = 0; // before the oldest entry: read into the first group, never used
     int32_t entry = s.cursor1;
     for (int32_t p = 3; p < 20; p++, entry = previous_entry(entry)) {
-        a[p] = s.words_a[entry];
-        b[p] = s.words_b[entry];
+        w.a[p] = s.words_a[entry];
+        w.b[p] = s.words_b[entry];
     }
-    // The last five groups of four steps of words_a and of words_b, oldest first.
-    __m128i a0 = load4(a), a1 = load4(a + 4), a2 = load4(a + 8), a3 = load4(a + 12);
-    __m128i a4 = load4(a + 16);
-    __m128i b0 = load4(b), b1 = load4(b + 4), b2 = load4(b + 8), b3 = load4(b + 12);
-    __m128i b4 = load4(b + 16);
-    for (int32_t n = 0; n < run; n += 4) {
+    __m128i a0 = load4(w.a), a1 = load4(w.a + 4), a2 = load4(w.a + 8), a3 = load4(w.a + 12);
+    __m128i a4 = load4(w.a + 16);
+    __m128i b0 = load4(w.b), b1 = load4(w.b + 4), b2 = load4(w.b + 8), b3 = load4(w.b + 12);
+    __m128i b4 = load4(w.b + 16);
+    int32_t n = 0;
+    for (; n < run; n += 4) {
         __m128i new_a = _mm_add_epi32(rotl4(lag17(b0, b1), 19), lag10(b2, b3));
         __m128i new_b = _mm_add_epi32(rotl4(lag17(a0, a1), 27), lag10(a2, a3));
         a0 = a1, a1 = a2, a2 = a3, a3 = a4, a4 = new_a;
         b0 = b1, b1 = b2, b2 = b3, b3 = b4, b4 = new_b;
-        store4(a + 20 + n, new_a);
-        store4(b + 20 + n, new_b);
         if (n + 4 <= run) store4(words + n, new_a);
     }
-    for (int32_t n = run - run % 4; n < run; n++)
-        words[n] = a[20 + n];
-    // The last 17 positions hold the state; the step after the run overwrites the oldest.
+    // The window now holds positions n..n + 19; the last group may run past the run's end.
+    store4(w.a, a0), store4(w.a + 4, a1), store4(w.a + 8, a2), store4(w.a + 12, a3);
+    store4(w.a + 16, a4);
+    store4(w.b, b0), store4(w.b + 4, b1), store4(w.b + 8, b2), store4(w.b + 12, b3);
+    store4(w.b + 16, b4);
+    for (int32_t k = run - run % 4; k < run; k++)
+        words[k] = w.a[20 + k - n];
     int32_t cursor = ((s.cursor1 - run) % LAG + LAG) % LAG;
     entry = cursor;
     for (int32_t p = run + 3; p < run + 20; p++, entry = previous_entry(entry)) {
-        s.words_a[entry] = a[p];
-        s.words_b[entry] = b[p];
+        s.words_a[entry] = w.a[p - n];
+        s.words_b[entry] = w.b[p - n];
     }
     s.cursor1 = cursor;
     s.cursor2 = (cursor + SHORT_LAG) % LAG;
@@ -111,8 +119,5 @@ void random_words(uint32_t *words, int32_t count) {
             words[k] = random_step(ranrot_state);
         return;
     }
-    for (int32_t done = 0; done < count; done += RUN) {
-        int32_t run = count - done < RUN ? count - done : RUN;
-        random_run(ranrot_state, words + done, run);
-    }
+    if (count > 0) random_run(ranrot_state, words, count);
 }
