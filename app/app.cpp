@@ -19,7 +19,13 @@ static const Shortcut app_shortcuts[APP_MENU_COUNT] = {
     {VK_RETURN, 0}, {'1', 1}, {'2', 2}, {'N', 3}, {'Z', 4}, {'B', 5}, {'I', 6},
 };
 
-static void app_runtime_init() {
+static bool table_ready(const ObjectTable *table) {
+    return table && table->slots;
+}
+
+// The libraries' start-ups report nothing; what they made is checked here instead, so
+// that a start-up short of memory ends at once instead of running half-made.
+static bool app_runtime_init() {
     memory_init();
     object_heap_init();
     drawing_init();
@@ -27,6 +33,11 @@ static void app_runtime_init() {
     gadget_lib_init();
     runtime_flags_reset();
     image_lib_init();
+    const GadgetListState *lists = gadget_lib.list_state;
+    return core_state.object_heap && core_state.scratch_block &&
+           table_ready(window_lib.window_table) && window_lib.event_state &&
+           window_lib.sizing_state && table_ready(gadget_lib.gadget_table) && lists &&
+           lists->nest_stack && table_ready(image_lib.image_table) && image_lib.output_block;
 }
 
 static void app_render() {
@@ -44,26 +55,34 @@ static bool app_show_picture() {
     return gadget_image_create(0, x, y, 0, 0, image_handle(0)) != 0;
 }
 
+// Every key must be bound, and the window must still have its two Tab entries: a
+// program that cannot obey its keys does not start.
+static bool app_bind_keys() {
+    HACCEL table = nullptr;
+    for (const Shortcut &s : app_shortcuts) {
+        table = shortcut_add(0, s.key, s.menu);
+        if (!table) return false;
+    }
+    return CopyAcceleratorTableA(table, nullptr, 0) == APP_MENU_COUNT + 2;
+}
+
 bool app_start() {
     memset(&app, 0, sizeof app);
     app.host.app_instance = GetModuleHandleA(nullptr);
     app.host.app_heap = HeapCreate(0, 4096, 0);
     if (!app.host.app_heap) return false;
     runtime_host = &app.host;
-    app_runtime_init();
-    bool started = grid_alloc(app.grid);
+    bool started = app_runtime_init() && grid_alloc(app.grid);
     if (started) {
         terrain_generate(app.grid);
         started = image_create(0, 513, 513) != 0 &&
                   window_open(0, 0, 0, 513, 513, "Heightmap", 0x00C80001) != 0 &&
-                  app_show_picture();
+                  app_show_picture() && app_bind_keys();
     }
     if (!started) {
         app_end();
         return false;
     }
-    for (const Shortcut &s : app_shortcuts)
-        shortcut_add(0, s.key, s.menu);
     return true;
 }
 

@@ -21,8 +21,9 @@ const int32_t APP_MENU_COUNT = 7;
 const UINT APP_EXIT_NORMAL = 0;
 const UINT APP_EXIT_STARTUP_FAILED = 1;
 
-// Start-up up to the first picture and the shortcuts. On failure everything made so far
-// is released again (the application heap included) and false is returned.
+// Start-up up to the first picture and the shortcuts. When any part of it cannot be made
+// (every allocation of the start-up counts), everything made so far is released again,
+// the application heap included, and false is returned.
 bool app_start();
 // Runs the command of one menu event: the command, the render when needed, and the
 // picture handed to gadget 0.

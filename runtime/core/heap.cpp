@@ -17,7 +17,7 @@ void memory_init() {
     core_state.scratch_heap = HeapCreate(HEAP_NO_SERIALIZE, 4096, 0);
     core_state.scratch_block = nullptr;
     if (core_state.scratch_heap)
-        core_state.scratch_block = HeapAlloc(core_state.scratch_heap, HEAP_NO_SERIALIZE, 16);
+        core_state.scratch_block = heap_alloc(core_state.scratch_heap, HEAP_NO_SERIALIZE, 16);
     core_state.scratch_size = 16;
     core_state.scratch_position = 0;
 }

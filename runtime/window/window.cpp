@@ -76,10 +76,18 @@ void window_lib_end() {
     event_state_release(window_lib.event_state);
 }
 
+bool event_aux_block(const void *block, SIZE_T least) {
+    HANDLE heap = app_heap();
+    if (!block || !heap || !HeapValidate(heap, 0, block)) return false;
+    SIZE_T size = HeapSize(heap, 0, block);
+    return size != SIZE_T(-1) && size >= least;
+}
+
 void event_state_release(void *block) {
     EventState *state = static_cast<EventState *>(block);
     if (!state || !state->aux_data) return;
-    heap_free(app_heap(), state->aux_data->buffer);
+    void *buffer = state->aux_data->buffer;
+    if (event_aux_block(buffer, 0)) heap_free(app_heap(), buffer);
     heap_free(app_heap(), state->aux_data);
     state->aux_data = nullptr;
 }

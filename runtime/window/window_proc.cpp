@@ -158,9 +158,11 @@ static void handle_item_mouse_deferred(EventState *state, WPARAM item, LPARAM mo
 }
 
 // A second data record in one dispatch replaces the first, which nobody could read any
-// more: it is released at once.
+// more: it is released at once. An lParam that is no record of the application heap
+// (a stray number, a freed record) gives the event without data.
 static void take_aux_data(EventState *state, LPARAM lparam) {
     EventAuxData *data = reinterpret_cast<EventAuxData *>(lparam);
+    if (!event_aux_block(data, sizeof(EventAuxData))) data = nullptr;
     if (state->aux_data && state->aux_data != data) event_state_release(state);
     state->aux_data = data;
 }

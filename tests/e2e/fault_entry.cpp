@@ -1,0 +1,20 @@
+// A test build of the program's entry: the shipped program's own app_main, with one
+// allocation of its start-up made to fail first. The shipped entry takes no command line;
+// this one reads how many allocations to let through before the failing one. Given
+// "count" instead, it only starts and ends the program and exits with the number of
+// allocations that its start-up made.
+#include "app/app.h"
+#include <stdlib.h>
+#include <string.h>
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR command_line, int) {
+    if (strncmp(command_line, "count", 5) == 0) {
+        uint32_t before = heap_allocation_attempts();
+        bool started = app_start();
+        uint32_t made = heap_allocation_attempts() - before;
+        if (started) app_end();
+        ExitProcess(started ? made : 0xFFFFu);
+    }
+    heap_fail_allocations(nullptr, atoi(command_line), 1);
+    app_main();
+}
