@@ -25,9 +25,11 @@ struct Corners {
 // What a split depends on besides its position and corners. All rectangles at one depth
 // have the same size, so each depth has one Level.
 struct Level {
-    float hw, hh;         // size of the quadrants
-    double spread;        // (hw + hh) / 1026 * 3: the displacement is half of it either way
-    bool quadrants_split; // false when the quadrants are leaves
+    float hw, hh;          // size of the quadrants
+    double spread;         // (hw + hh) / 1026 * 3: the displacement is half of it either way
+    float displacement[2]; // the displacement for the draws 0 and 1, the only ones random_upto(1)
+                           // makes
+    bool quadrants_split;  // false when the quadrants are leaves
 };
 
 // A finite float is below 2^128, so halving it 127 times brings it to 2 or less.
@@ -108,7 +110,7 @@ inline __m128d sum4(__m128d a, __m128d b, __m128d c, __m128d d) {
 }
 
 inline float displaced_centre(const Level &level, const Corners &c, int32_t r) {
-    float d = float((r - 0.5) * level.spread);
+    float d = r == 0 || r == 1 ? level.displacement[r] : float((r - 0.5) * level.spread);
     float m = float((double(c.c1) + c.c2 + c.c3 + c.c4) / 4.0 + d);
     m = m < 0.0f ? 0.0f : m; // without branches: the clamps are hard to predict
     return m > 1.0f ? 1.0f : m;
@@ -205,6 +207,8 @@ const Level *make_levels(float w, float h, Level *levels) {
         level->hw = float(double(w) / 2.0);
         level->hh = float(double(h) / 2.0);
         level->spread = (double(level->hw) + level->hh) / 1026.0 * 3.0;
+        level->displacement[0] = float((0 - 0.5) * level->spread);
+        level->displacement[1] = float((1 - 0.5) * level->spread);
         w = level->hw;
         h = level->hh;
         level->quadrants_split = w > 2.0f || h > 2.0f;
