@@ -151,7 +151,7 @@ class Fuzzer {
     // Alt and F10 (the system menu, where a chance Return could choose Close) and the
     // Windows and menu keys, which belong to the desktop.
     void key() {
-        static const WORD commands_keys[] = {VK_RETURN, '1', '2', 'N', 'Z', 'B', 'I'};
+        static const WORD command_keys[] = {VK_RETURN, '1', '2', 'N', 'Z', 'B', 'I'};
         static const WORD other_keys[] = {'A',       'C',       'Q',      'X',       '0',
                                           '3',       '9',       VK_SPACE, VK_ESCAPE, VK_BACK,
                                           VK_DELETE, VK_INSERT, VK_HOME,  VK_END,    VK_PRIOR,
@@ -160,7 +160,7 @@ class Fuzzer {
         switch (random() % 4) {
         case 0:
         case 1:
-            press(commands_keys[random() % 7]);
+            press(command_keys[random() % 7]);
             commands++;
             break;
         case 2:

@@ -1,0 +1,139 @@
+// Thousands of random commands through the program's own event path: what the process
+// holds must stop growing once it has warmed up.
+#include "tests/reliability/reliability_support.h"
+#include "app/app.h"
+#include "runtime/core/heap.h"
+#include <random>
+#include <string>
+
+namespace {
+
+struct Sample {
+    int32_t commands; // commands run when the sample was taken
+    HeapUse heap;
+    int64_t private_bytes;
+    int64_t gdi;
+    int64_t user; // -1 where not sampled: counting USER objects takes seconds under Wine
+};
+
+struct SoakPlan {
+    int32_t commands;
+    int32_t warmup;
+    int32_t samples;         // taken after the warm-up, evenly spread to the end
+    void (*after_command)(); // runs after every command; null for none
+};
+
+// What may still change between the warm-up and the end without counting as growth:
+// heap blocks come and go with queued events, the platform's own memory settles.
+const int64_t HEAP_BYTES_SLACK = 1024;
+const int64_t PRIVATE_BYTES_SLACK = 4 << 20;
+const int64_t OBJECT_SLACK = 16;
+
+Sample take_sample(int32_t commands, bool with_user) {
+    run_waiting_events();
+    return {commands, runtime_heap_use(), private_bytes(), gdi_objects(),
+            with_user ? user_objects() : -1};
+}
+
+std::vector<Sample> soak(const SoakPlan &plan, uint32_t seed) {
+    std::mt19937 random(seed);
+    std::vector<Sample> samples;
+    int32_t measured = plan.commands - plan.warmup;
+    int32_t every = measured / plan.samples;
+    // Counting objects makes and frees tens of thousands of them once, which commits
+    // memory of its own: that happens before the first sample, not between samples.
+    gdi_objects();
+    user_objects();
+    activate_program_window();
+    int32_t refused = 0;
+    for (int32_t done = 0; done < plan.commands;) {
+        int32_t command = int32_t(random() % 7);
+        intptr_t menu = run_command_key(COMMAND_KEYS[command]);
+        if (menu < 0) {
+            // The window lost activation, and with it its shortcuts: take it back.
+            if (++refused > 100) {
+                ADD_FAILURE() << "the keys stopped reaching the program after " << done;
+                return samples;
+            }
+            activate_program_window();
+            continue;
+        }
+        EXPECT_EQ(menu, command);
+        if (plan.after_command) plan.after_command();
+        done++;
+        bool first = done == plan.warmup;
+        bool last = done == plan.commands;
+        if (first || last || (done > plan.warmup && (done - plan.warmup) % every == 0)) {
+            samples.push_back(take_sample(done, first || last));
+            printf("soak: %d commands, heap %lld bytes, private %lld bytes, GDI %lld\n", done,
+                   (long long)samples.back().heap.bytes, (long long)samples.back().private_bytes,
+                   (long long)samples.back().gdi);
+        }
+    }
+    return samples;
+}
+
+// Everything that grew from the first sample (the end of the warm-up) to any later one.
+std::vector<std::string> growth(const std::vector<Sample> &samples) {
+    std::vector<std::string> found;
+    if (samples.size() < 2) return {"too few samples"};
+    const Sample &base = samples.front();
+    for (const Sample &s : samples) {
+        std::string at = " after " + std::to_string(s.commands) + " commands: ";
+        if (s.heap.bytes - base.heap.bytes > HEAP_BYTES_SLACK)
+            found.push_back("heap bytes" + at + std::to_string(base.heap.bytes) + " -> " +
+                            std::to_string(s.heap.bytes));
+        if (s.private_bytes - base.private_bytes > PRIVATE_BYTES_SLACK)
+            found.push_back("private bytes" + at + std::to_string(base.private_bytes) + " -> " +
+                            std::to_string(s.private_bytes));
+        if (s.gdi - base.gdi > OBJECT_SLACK)
+            found.push_back("GDI objects" + at + std::to_string(base.gdi) + " -> " +
+                            std::to_string(s.gdi));
+        if (s.user >= 0 && s.user - base.user > OBJECT_SLACK)
+            found.push_back("USER objects" + at + std::to_string(base.user) + " -> " +
+                            std::to_string(s.user));
+    }
+    return found;
+}
+
+std::string joined(const std::vector<std::string> &lines) {
+    std::string text;
+    for (const std::string &line : lines)
+        text += line + "\n";
+    return text;
+}
+
+class Soak : public ProgramTest {};
+
+TEST_F(Soak, TenThousandRandomCommandsLeaveNothingGrowing) {
+    DWORD start = GetTickCount();
+    std::vector<Sample> samples = soak({10000, 500, 4, nullptr}, 20240601);
+    DWORD elapsed = GetTickCount() - start;
+    std::vector<std::string> grew = growth(samples);
+    EXPECT_TRUE(grew.empty()) << joined(grew);
+    const Sample &base = samples.front(), &end = samples.back();
+    printf("soak: 10000 commands in %lu ms; heap %lld -> %lld bytes, private %lld -> %lld, "
+           "GDI %lld -> %lld, USER %lld -> %lld\n",
+           elapsed, (long long)base.heap.bytes, (long long)end.heap.bytes,
+           (long long)base.private_bytes, (long long)end.private_bytes, (long long)base.gdi,
+           (long long)end.gdi, (long long)base.user, (long long)end.user);
+}
+
+void leak_one_of_each() {
+    CreateSolidBrush(RGB(1, 2, 3));
+    ACCEL entry = {FVIRTKEY, 'Q', 1};
+    CreateAcceleratorTableA(&entry, 1);
+    heap_alloc(app_heap(), 0, 24);
+}
+
+// The detector itself: the same soak with one brush, one accelerator table and one heap
+// block leaked per command reports all three.
+TEST_F(Soak, ALeakOfOneObjectPerCommandIsCaught) {
+    std::vector<Sample> samples = soak({80, 20, 2, leak_one_of_each}, 7);
+    std::string report = joined(growth(samples));
+    EXPECT_NE(report.find("GDI objects"), std::string::npos) << report;
+    EXPECT_NE(report.find("USER objects"), std::string::npos) << report;
+    EXPECT_NE(report.find("heap bytes"), std::string::npos) << report;
+}
+
+} // namespace
