@@ -120,8 +120,9 @@ struct Row {
     std::vector<double> ratios; // each time over the floor measured just before it
 };
 
-// Row of the messages that wait after a command: Wine uploads the repainted window to the
-// display there, in the next event wait. It is reported, not counted in the commands.
+// Row of what the next event wait does after a command: the messages the command left
+// behind. It is reported, so that nothing the command causes goes unseen, but it belongs to
+// the next wait, not to the command.
 static const char *AFTER_COMMAND = "the next wait after a command";
 
 static std::vector<Row> make_rows() {
