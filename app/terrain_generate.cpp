@@ -25,11 +25,11 @@ struct Corners {
 // What a split depends on besides its position and corners. All rectangles at one depth
 // have the same size, so each depth has one Level.
 struct Level {
-    float hw, hh;          // size of the quadrants
-    double spread;         // (hw + hh) / 1026 * 3: the displacement is half of it either way
-    float displacement[2]; // the displacement for the draws 0 and 1, the only ones random_upto(1)
-                           // makes
-    bool quadrants_split;  // false when the quadrants are leaves
+    float hw, hh;  // size of the quadrants
+    double spread; // (hw + hh) / 1026 * 3: the displacement is half of it either way
+    // The displacements for the draws 0 and 1, the only ones that random_upto(1) makes.
+    float displacement[2];
+    bool quadrants_split; // false when the quadrants are leaves
 };
 
 // A finite float is below 2^128, so halving it 127 times brings it to 2 or less.

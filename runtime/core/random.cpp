@@ -63,6 +63,17 @@ static __m128i lag10(__m128i three_back, __m128i two_back) {
     return _mm_or_si128(_mm_srli_si128(three_back, 8), _mm_slli_si128(two_back, 8));
 }
 
+// The group after the window whose oldest groups are (a0, b0) .. (a3, b3): it takes the place
+// of the oldest, and its words_a go to `words`.
+static inline void next_group(__m128i &a0, __m128i &b0, __m128i a1, __m128i b1, __m128i a2,
+                              __m128i b2, __m128i a3, __m128i b3, uint32_t *words) {
+    __m128i new_a = _mm_add_epi32(rotl4(lag17(b0, b1), 19), lag10(b2, b3));
+    __m128i new_b = _mm_add_epi32(rotl4(lag17(a0, a1), 27), lag10(a2, a3));
+    a0 = new_a;
+    b0 = new_b;
+    store4(words, new_a);
+}
+
 // The window of the last 20 positions: the five groups of four steps of words_a (a) and of
 // words_b (b), oldest first.
 struct RanrotWindow {
@@ -87,6 +98,15 @@ static void random_run(RanrotState &s, uint32_t *words, int32_t run) {
     __m128i b0 = load4(w.b), b1 = load4(w.b + 4), b2 = load4(w.b + 8), b3 = load4(w.b + 12);
     __m128i b4 = load4(w.b + 16);
     int32_t n = 0;
+    // Five groups at a time, each overwriting the oldest group of the window, so the window
+    // is back in order after the five without moving its registers about.
+    for (; n + 20 <= run; n += 20) {
+        next_group(a0, b0, a1, b1, a2, b2, a3, b3, words + n);
+        next_group(a1, b1, a2, b2, a3, b3, a4, b4, words + n + 4);
+        next_group(a2, b2, a3, b3, a4, b4, a0, b0, words + n + 8);
+        next_group(a3, b3, a4, b4, a0, b0, a1, b1, words + n + 12);
+        next_group(a4, b4, a0, b0, a1, b1, a2, b2, words + n + 16);
+    }
     for (; n < run; n += 4) {
         __m128i new_a = _mm_add_epi32(rotl4(lag17(b0, b1), 19), lag10(b2, b3));
         __m128i new_b = _mm_add_epi32(rotl4(lag17(a0, a1), 27), lag10(a2, a3));
