@@ -132,13 +132,8 @@ static void plot_buffer(DrawingState &s, int32_t x, int32_t y, int32_t color) {
     if (pixel) store_pixel(pixel, s.pixel_format, uint32_t(color));
 }
 
-void drawing_plot(int32_t x, int32_t y, int32_t color) {
+void drawing_plot_buffer(int32_t x, int32_t y, int32_t color) {
     DrawingState &s = drawing_state;
-    if (!s.dc) return;
-    if (s.kind != OUTPUT_BUFFER) {
-        SetPixelV(s.dc, x, y, COLORREF(color));
-        return;
-    }
     if (is_buffer_format(s.pixel_format)) {
         plot_buffer(s, x, y, color);
         return;

@@ -85,7 +85,17 @@ void drawing_init();
 // no drawing could be started.
 HDC drawing_begin(const DrawingOutput *output);
 void drawing_end();
-void drawing_plot(int32_t x, int32_t y, int32_t color);
+// Plots to a buffer target, or through its DC when the buffer is not in use.
+void drawing_plot_buffer(int32_t x, int32_t y, int32_t color);
+// Sets one pixel of the current target; nothing while no drawing is in progress. Inline, as
+// the renderer calls it once per pixel: a DC target takes one SetPixelV and nothing more.
+inline void drawing_plot(int32_t x, int32_t y, int32_t color) {
+    if (!drawing_state.dc) return;
+    if (drawing_state.kind != OUTPUT_BUFFER)
+        SetPixelV(drawing_state.dc, x, y, COLORREF(color));
+    else
+        drawing_plot_buffer(x, y, color);
+}
 void drawing_mode(int32_t flags);
 // For a buffer target whose buffer is in use: fetch a DC again and re-apply the state.
 void drawing_restore_dc();
