@@ -143,25 +143,51 @@ static void choose_in_row_by_draw(JitterWords &w, int32_t chance, uint64_t *row,
     }
 }
 
-static inline __attribute__((always_inline)) void raise_cell(HeightGrid &grid, int32_t x, int32_t y,
-                                                             uint32_t word, int32_t amount) {
-    int32_t v = grid_get(grid, x, y);
-    int64_t raised = int64_t(v) + amount - random_scale(word, amount);
+static int32_t raised_height(int32_t v, int32_t amount, int32_t scaled) {
+    int64_t raised = int64_t(v) + amount - scaled;
     int32_t t = raised < 0 ? 0 : raised > 255 ? 255 : int32_t(raised);
     // The weights add up to 255 while the divisor is 256, which pulls high heights down a
     // little.
-    grid_set(grid, x, y, blended_height(v, t, amount));
+    return blended_height(v, t, amount);
+}
+
+// For a small amount, the raised heights of 0..255 for every number a raise word can make
+// (0..amount), worked out once per jitter.
+const int32_t RAISE_TABLE_AMOUNT = 16;
+struct RaiseTable {
+    int32_t amount;
+    bool filled;
+    uint8_t heights[RAISE_TABLE_AMOUNT + 1][256];
+};
+
+static void fill_raise_table(RaiseTable &table, int32_t amount) {
+    table.amount = amount;
+    table.filled = amount <= RAISE_TABLE_AMOUNT;
+    if (!table.filled) return;
+    for (int32_t scaled = 0; scaled <= amount; scaled++)
+        for (int32_t v = 0; v < 256; v++)
+            table.heights[scaled][v] = uint8_t(raised_height(v, amount, scaled));
+}
+
+static inline __attribute__((always_inline)) void raise_cell(HeightGrid &grid, int32_t x, int32_t y,
+                                                             uint32_t word,
+                                                             const RaiseTable &table) {
+    int32_t v = grid_get(grid, x, y);
+    int32_t scaled = random_scale(word, table.amount);
+    int32_t n = table.filled && uint32_t(v) < 256u ? table.heights[scaled][v]
+                                                   : raised_height(v, table.amount, scaled);
+    grid_set(grid, x, y, n);
 }
 
 // Raises the chosen cells of row y. The k-th chosen cell (from 0), at x, took its first word
 // at x + k, so its raise is the word after that.
 static void raise_row(HeightGrid &grid, int32_t y, const uint64_t *row, const uint32_t *words,
-                      int32_t amount) {
+                      const RaiseTable &table) {
     int32_t k = 0;
     for (int32_t i = 0; i < ROW_BITS; i++) {
         for (uint64_t bits = row[i]; bits; bits &= bits - 1, k++) {
             int32_t x = 64 * i + __builtin_ctzll(bits);
-            raise_cell(grid, x + 1, y, words[x + k + 1], amount);
+            raise_cell(grid, x + 1, y, words[x + k + 1], table);
         }
     }
 }
@@ -174,13 +200,15 @@ int32_t terrain_jitter(HeightGrid &grid, int32_t chance, int32_t amount) {
     ChoosingBits choosing;
     uint64_t row[ROW_BITS];
     uint32_t raises[GRID_LAST];
+    RaiseTable table;
+    fill_raise_table(table, amount);
     for (int32_t y = 1; y <= GRID_LAST; y++) {
         int64_t cells_left = int64_t(GRID_LAST) * (GRID_LAST + 1 - y);
         fetch_ahead(w, ROW_WORDS, cells_left);
         if (w.count - w.next >= ROW_WORDS) {
             mark_choosing_words(w, chance, choosing);
             int32_t taken = choose_in_row(choosing, row);
-            raise_row(grid, y, row, w.words + w.next, amount);
+            raise_row(grid, y, row, w.words + w.next, table);
             w.next += taken;
             continue;
         }
@@ -188,7 +216,7 @@ int32_t terrain_jitter(HeightGrid &grid, int32_t chance, int32_t amount) {
         for (int32_t i = 0; i < ROW_BITS; i++) {
             for (uint64_t bits = row[i]; bits; bits &= bits - 1) {
                 int32_t x = 64 * i + __builtin_ctzll(bits);
-                raise_cell(grid, x + 1, y, raises[x], amount);
+                raise_cell(grid, x + 1, y, raises[x], table);
             }
         }
     }

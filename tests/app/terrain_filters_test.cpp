@@ -114,9 +114,13 @@ TEST_F(TerrainFilters, JitterOutcomesWithAmountTwo) {
 }
 
 TEST_F(TerrainFilters, JitterMatchesDirectComputation) {
-    for (int32_t amount : {2, 7, 255}) {
+    // Small amounts take a table of raised heights, larger ones work each cell out; heights
+    // outside 0..255 always take the second way.
+    for (int32_t amount : {2, 7, 16, 17, 255}) {
         SCOPED_TRACE(amount);
         fill_random(20 + amount);
+        for (int32_t k = 0; k < 2000; k++)
+            grid_set(grid, 1 + k * 37 % 513, 1 + k * 101 % 513, k % 2 ? -40 - k : 256 + k);
         std::vector<int32_t> before = snapshot();
         random_seed(30);
         RanrotState start = ranrot_state;
@@ -133,6 +137,7 @@ TEST_F(TerrainFilters, JitterMatchesDirectComputation) {
                     t = t < 0 ? 0 : t > 255 ? 255 : t;
                     double blended = (v * double(amount) + t * (255.0 - amount)) / 256.0;
                     expected = int32_t(nearbyint(blended));
+                    expected = expected < 0 ? 0 : expected > 255 ? 255 : expected;
                     changed++;
                 }
                 ASSERT_EQ(cell(after, x, y), expected) << x << "," << y;
