@@ -123,3 +123,36 @@ void pointer_button(bool down) {
     SendInput(1, &input, sizeof input);
     settle_pointer();
 }
+
+static bool same_point(POINT a, POINT b) {
+    return a.x == b.x && a.y == b.y;
+}
+
+// Reads the pointer until it is at `expected` or two seconds have passed; the last reading.
+static POINT read_pointer_until(POINT expected) {
+    const DWORD limit = 2000;
+    POINT at = {};
+    GetCursorPos(&at);
+    // Nothing is pumped when the first reading is right, so that a caller in the middle
+    // of a sizing loop sees no pointer message it did not ask for.
+    DWORD start = GetTickCount();
+    while (!same_point(at, expected) && GetTickCount() - start < limit) {
+        pump_messages();
+        wait_for_messages(5);
+        GetCursorPos(&at);
+    }
+    return at;
+}
+
+bool place_pointer(POINT at) {
+    SetCursorPos(at.x, at.y);
+    settle_pointer();
+    return same_point(read_pointer_until(at), at);
+}
+
+testing::AssertionResult pointer_at(POINT expected) {
+    POINT at = read_pointer_until(expected);
+    if (same_point(at, expected)) return testing::AssertionSuccess();
+    return testing::AssertionFailure() << "the pointer is at (" << at.x << "," << at.y
+                                       << "), not at (" << expected.x << "," << expected.y << ")";
+}

@@ -1,6 +1,7 @@
 #pragma once
 // Real input and message pumping for the Tab and sizing tests.
 #include <windows.h>
+#include <gtest/gtest.h>
 #include <stdint.h>
 
 // Takes and handles one waiting message; false when none was waiting. Sets `pointer`
@@ -25,6 +26,13 @@ void press_shift_key(WORD key);
 bool pointer_move(int32_t x, int32_t y);
 // Presses or releases the left button where the pointer is, then settles.
 void pointer_button(bool down);
+// Puts the pointer at `at` without input messages and settles; false if the pointer's
+// position never read back as `at`.
+bool place_pointer(POINT at);
+// Whether the pointer's position reads `expected`. Right after the pointer was moved,
+// Wine can report an older position for a while, so a differing reading is retried,
+// pumping messages, for up to two seconds before the last one counts.
+testing::AssertionResult pointer_at(POINT expected);
 
 // The user's "show window contents while dragging" setting, switched for a test and put
 // back afterwards (from a fixture's TearDown, so also after a failed assertion).

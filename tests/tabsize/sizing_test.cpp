@@ -83,12 +83,6 @@ RECT window_rect(HWND window) {
     return rect;
 }
 
-POINT cursor_position() {
-    POINT point = {};
-    GetCursorPos(&point);
-    return point;
-}
-
 HCURSOR shared_cursor(int32_t id) {
     return static_cast<HCURSOR>(
         LoadImageA(nullptr, MAKEINTRESOURCEA(id), IMAGE_CURSOR, 0, 0, LR_SHARED | LR_DEFAULTSIZE));
@@ -170,11 +164,6 @@ class SizingLoop : public testing::Test {
         pointer_button(false);
         button_down = false;
     }
-    void place_pointer(POINT at) {
-        SetCursorPos(at.x, at.y);
-        settle_pointer();
-    }
-
     // An arrow key through the input queue; the pointer has come to rest afterwards.
     void arrow(WORD key) {
         probe.key_window = {};
@@ -340,7 +329,7 @@ TEST_F(SizingLoop, TheLeftEdgeDraggedPastTheRightEdgeStopsAtTheMinimum) {
 }
 
 TEST_F(SizingLoop, KeyboardSizingPicksEdgesThenStepsByTen) {
-    place_pointer({120, 150});
+    ASSERT_TRUE(place_pointer({120, 150}));
     RECT start_rect = window_rect(window);
     start(window, 0);
     EXPECT_EQ(sizing()->keyboard_mode, 1);
@@ -351,8 +340,7 @@ TEST_F(SizingLoop, KeyboardSizingPicksEdgesThenStepsByTen) {
 
     arrow(VK_RIGHT);
     EXPECT_EQ(sizing()->edge, WMSZ_RIGHT);
-    EXPECT_EQ(cursor_position().x, start_rect.right - 2);
-    EXPECT_EQ(cursor_position().y, 150);
+    EXPECT_TRUE(pointer_at({start_rect.right - 2, 150}));
     EXPECT_EQ(probe.key_shape, shared_cursor(32644)); // IDC_SIZEWE
     EXPECT_EQ(probe.key_window, start_rect);
     EXPECT_EQ(window_rect(window), start_rect); // the pointer there changes nothing
@@ -361,15 +349,13 @@ TEST_F(SizingLoop, KeyboardSizingPicksEdgesThenStepsByTen) {
     RECT wider = start_rect;
     wider.right += 10;
     EXPECT_EQ(probe.key_window, wider);
-    EXPECT_EQ(cursor_position().x, start_rect.right + 8);
-    EXPECT_EQ(cursor_position().y, 150);
+    EXPECT_TRUE(pointer_at({start_rect.right + 8, 150}));
     EXPECT_EQ(window_rect(window), wider);
 
     // Down turns the side into the bottom-right corner, where every arrow steps.
     arrow(VK_DOWN);
     EXPECT_EQ(sizing()->edge, WMSZ_BOTTOMRIGHT);
-    EXPECT_EQ(cursor_position().x, wider.right - 2);
-    EXPECT_EQ(cursor_position().y, wider.bottom - 2);
+    EXPECT_TRUE(pointer_at({wider.right - 2, wider.bottom - 2}));
     EXPECT_EQ(probe.key_shape, shared_cursor(32642)); // IDC_SIZENWSE
     EXPECT_EQ(window_rect(window), wider);
     arrow(VK_DOWN);
@@ -389,22 +375,20 @@ TEST_F(SizingLoop, KeyboardSizingPicksEdgesThenStepsByTen) {
 }
 
 TEST_F(SizingLoop, ReturnAtOnceLeavesTheWindowAndPutsThePointerBack) {
-    place_pointer({120, 150});
+    ASSERT_TRUE(place_pointer({120, 150}));
     RECT start_rect = window_rect(window);
     start(window, 0);
     press_key(VK_RETURN);
     EXPECT_EQ(sizing()->active, 0);
     EXPECT_EQ(window_rect(window), start_rect);
-    EXPECT_EQ(cursor_position().x, 120);
-    EXPECT_EQ(cursor_position().y, 150);
+    EXPECT_TRUE(pointer_at({120, 150}));
 
     // The pointer moved, but no pointer message came before the end: it goes back.
     start(window, 0);
     SetCursorPos(600, 500);
     EXPECT_EQ(SendMessageA(window, WM_KEYDOWN, VK_RETURN, 0), 0);
     EXPECT_EQ(sizing()->active, 0);
-    EXPECT_EQ(cursor_position().x, 120);
-    EXPECT_EQ(cursor_position().y, 150);
+    EXPECT_TRUE(pointer_at({120, 150}));
     settle_pointer();
     EXPECT_EQ(window_rect(window), start_rect);
     EXPECT_EQ(probe.enter_count, 2);
@@ -412,18 +396,16 @@ TEST_F(SizingLoop, ReturnAtOnceLeavesTheWindowAndPutsThePointerBack) {
 }
 
 TEST_F(SizingLoop, UpThenLeftPicksTheTopLeftCornerWithoutAJump) {
-    place_pointer({120, 150});
+    ASSERT_TRUE(place_pointer({120, 150}));
     RECT start_rect = window_rect(window);
     start(window, 0);
     arrow(VK_UP);
     EXPECT_EQ(sizing()->edge, WMSZ_TOP);
-    EXPECT_EQ(cursor_position().x, 120);
-    EXPECT_EQ(cursor_position().y, start_rect.top);
+    EXPECT_TRUE(pointer_at({120, start_rect.top}));
     EXPECT_EQ(probe.key_shape, shared_cursor(32645)); // IDC_SIZENS
     arrow(VK_LEFT);
     EXPECT_EQ(sizing()->edge, WMSZ_TOPLEFT);
-    EXPECT_EQ(cursor_position().x, start_rect.left + 2);
-    EXPECT_EQ(cursor_position().y, start_rect.top + 2);
+    EXPECT_TRUE(pointer_at({start_rect.left + 2, start_rect.top + 2}));
     EXPECT_EQ(probe.key_shape, shared_cursor(32642)); // IDC_SIZENWSE
     EXPECT_EQ(sizing()->rect, start_rect);
     EXPECT_EQ(window_rect(window), start_rect);
@@ -460,13 +442,11 @@ TEST_F(SizingLoop, ArrowKeysTurnAnEdgeIntoASideOrACornerAndPlaceThePointer) {
         {VK_DOWN, 2, 8, 32642, {r.right - 2, r.bottom - 2}},
     };
     for (const Case &c : cases) {
-        place_pointer(p);
+        ASSERT_TRUE(place_pointer(p));
         start(window, WPARAM(c.from));
         EXPECT_EQ(SendMessageA(window, WM_KEYDOWN, c.key, 0), 0); // DefWindowProcA's answer
-        POINT at = cursor_position();
+        EXPECT_TRUE(pointer_at(c.at)) << "key " << c.key << " from " << c.from;
         EXPECT_EQ(sizing()->edge, c.to) << "key " << c.key << " from " << c.from;
-        EXPECT_EQ(at.x, c.at.x) << "key " << c.key << " from " << c.from;
-        EXPECT_EQ(at.y, c.at.y) << "key " << c.key << " from " << c.from;
         EXPECT_EQ(GetCursor(), shared_cursor(c.cursor)) << "key " << c.key << " from " << c.from;
         EXPECT_EQ(sizing()->rect, r);
         ReleaseCapture();
@@ -608,7 +588,7 @@ TEST(SizingApplyPoint, ExtremeValuesSaturateInsteadOfOverflowing) {
     EXPECT_EQ(state.rect.left, INT32_MIN);
 }
 TEST_F(SizingLoop, DestroyingTheWindowBeingSizedEndsTheLoop) {
-    place_pointer({120, 150});
+    ASSERT_TRUE(place_pointer({120, 150}));
     HWND doomed = make_window(WS_OVERLAPPEDWINDOW | WS_VISIBLE, 600, 100, 200, 200);
     ASSERT_NE(doomed, nullptr);
     start(doomed, 0);
@@ -617,8 +597,7 @@ TEST_F(SizingLoop, DestroyingTheWindowBeingSizedEndsTheLoop) {
     EXPECT_EQ(sizing()->active, 1);
     DestroyWindow(doomed);
     EXPECT_EQ(sizing()->active, 0);
-    EXPECT_EQ(cursor_position().x, 120); // still in keyboard mode: the pointer goes back
-    EXPECT_EQ(cursor_position().y, 150);
+    EXPECT_TRUE(pointer_at({120, 150})); // still in keyboard mode: the pointer goes back
     settle_pointer();
     start(window, WMSZ_RIGHT); // the next loop starts as usual
     ReleaseCapture();
