@@ -82,8 +82,18 @@ int64_t user_objects() {
     if (counted) return counted;
     static const ACCEL entry = {FVIRTKEY, 'Q', 1};
     ACCEL copy = entry;
-    return USER_TABLE_SIZE - headroom([&copy] { return HANDLE(CreateAcceleratorTableA(&copy, 1)); },
-                                      [](HANDLE h) { DestroyAcceleratorTable(HACCEL(h)); });
+    // USER objects come from one table for every process: two test programs that counted at
+    // the same time would each see the other's count as objects of their own. They take turns.
+    HANDLE turn = CreateMutexA(nullptr, FALSE, "heightmap-tests-user-count");
+    if (turn) WaitForSingleObject(turn, INFINITE);
+    int64_t count =
+        USER_TABLE_SIZE - headroom([&copy] { return HANDLE(CreateAcceleratorTableA(&copy, 1)); },
+                                   [](HANDLE h) { DestroyAcceleratorTable(HACCEL(h)); });
+    if (turn) {
+        ReleaseMutex(turn);
+        CloseHandle(turn);
+    }
+    return count;
 }
 
 void load_shared_cursors_and_icons() {
