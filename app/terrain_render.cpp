@@ -44,25 +44,13 @@ static inline int32_t height_level(int32_t height) {
     return height;
 }
 
-// The colours are chosen for a band of rows at a time, column by column, and then plotted row
-// by row: the cells of one column lie side by side in the grid, those of one row a whole
-// column apart.
-const int32_t BAND_ROWS = 16;
-
 template <typename ColorOf>
 static void render(const HeightGrid &grid, intptr_t image, ColorOf color_of) {
     if (!grid.data) return;
     if (!drawing_begin(image_output(image))) return;
-    int32_t colors[BAND_ROWS][GRID_LAST];
-    for (int32_t first = 1; first <= GRID_LAST; first += BAND_ROWS) {
-        int32_t rows = GRID_LAST + 1 - first < BAND_ROWS ? GRID_LAST + 1 - first : BAND_ROWS;
+    for (int32_t y = 1; y <= GRID_LAST; y++)
         for (int32_t x = 1; x <= GRID_LAST; x++)
-            for (int32_t r = 0; r < rows; r++)
-                colors[r][x - 1] = color_of(height_level(grid_get(grid, x, first + r)));
-        for (int32_t r = 0; r < rows; r++)
-            for (int32_t x = 1; x <= GRID_LAST; x++)
-                drawing_plot(x, first + r, colors[r][x - 1]);
-    }
+            drawing_plot(x, y, color_of(height_level(grid_get(grid, x, y))));
     drawing_end();
 }
 
