@@ -169,9 +169,8 @@ static void fill_raise_table(RaiseTable &table, int32_t amount) {
             table.heights[scaled][v] = uint8_t(raised_height(v, amount, scaled));
 }
 
-static inline __attribute__((always_inline)) void raise_cell(HeightGrid &grid, int32_t x, int32_t y,
-                                                             uint32_t word,
-                                                             const RaiseTable &table) {
+static inline __attribute__((always_inline)) void
+raise_cell(HeightGrid &grid, int32_t x, int32_t y, uint32_t word, const RaiseTable &table) {
     int32_t v = grid_get(grid, x, y);
     int32_t scaled = random_scale(word, table.amount);
     int32_t n = table.filled && uint32_t(v) < 256u ? table.heights[scaled][v]

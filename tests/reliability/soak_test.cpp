@@ -132,8 +132,9 @@ const char *const PARTNER_TEST = "Soak.DISABLED_PartnerHalf";
 bool start_partner(PROCESS_INFORMATION *partner) {
     char path[MAX_PATH];
     if (!GetModuleFileNameA(nullptr, path, sizeof path)) return false;
-    std::string command = std::string("\"") + path + "\" --gtest_brief=1 --gtest_filter=" +
-                          PARTNER_TEST + " --gtest_also_run_disabled_tests";
+    std::string command = std::string("\"") + path +
+                          "\" --gtest_brief=1 --gtest_filter=" + PARTNER_TEST +
+                          " --gtest_also_run_disabled_tests";
     char desktop[] = "heightmap-soak";
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
