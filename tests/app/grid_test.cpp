@@ -1,18 +1,7 @@
-#include "app/grid.h"
-#include "runtime/core/array.h"
 #include "runtime/core/heap.h"
-#include "tests/support/test_support.h"
-#include <gtest/gtest.h>
+#include "tests/app/terrain_test_util.h"
 
-class GridTest : public testing::Test {
-  protected:
-    HeightGrid grid = {};
-    void SetUp() override { ASSERT_TRUE(grid_alloc(grid)); }
-    void TearDown() override {
-        array_free(grid.data);
-        EXPECT_TRUE(runtime_heaps_valid());
-    }
-};
+class GridTest : public TerrainGridTest {};
 
 TEST_F(GridTest, FreshGridIsZeroAndReportsItsExtent) {
     EXPECT_EQ(grid.entries[0], 514);
@@ -20,12 +9,14 @@ TEST_F(GridTest, FreshGridIsZeroAndReportsItsExtent) {
     EXPECT_EQ(array_dim_size(grid.data, 1), 513);
     EXPECT_EQ(array_dim_size(grid.data, 2), 513);
     for (int y = 1; y <= 513; y++)
-        for (int x = 1; x <= 513; x++) ASSERT_EQ(grid_get(grid, x, y), 0);
+        for (int x = 1; x <= 513; x++)
+            ASSERT_EQ(grid_get(grid, x, y), 0);
 }
 
 TEST_F(GridTest, ReadsOutsideTheUsableCellsGiveZero) {
     for (int y = 0; y <= 513; y++)
-        for (int x = 0; x <= 513; x++) grid.data[x * 514 + y] = 77; // also the index-0 elements
+        for (int x = 0; x <= 513; x++)
+            grid.data[x * 514 + y] = 77; // also the index-0 elements
     EXPECT_EQ(grid_get(grid, 0, 1), 0);
     EXPECT_EQ(grid_get(grid, 1, 0), 0);
     EXPECT_EQ(grid_get(grid, 514, 1), 0);

@@ -1,5 +1,6 @@
 // Drives the real heightmap.exe as a person would and checks what it shows.
 #include <windows.h>
+#include "e2e_support.h"
 #include <gtest/gtest.h>
 #include <algorithm>
 #include <limits.h>
@@ -404,15 +405,6 @@ TEST(Heightmap, IsAWindowsProgramWithTheManifestAsItsOnlyResource) {
     ASSERT_EQ(fread(&nt, sizeof nt, 1, f), 1u);
     fclose(f);
     EXPECT_EQ(nt.OptionalHeader.Subsystem, IMAGE_SUBSYSTEM_WINDOWS_GUI);
-}
-
-static std::string windows_path(std::string path) {
-    if (!path.empty() && path[0] == '/') {
-        for (char &c : path)
-            if (c == '/') c = '\\';
-        path = "Z:" + path;
-    }
-    return path;
 }
 
 int main(int argc, char **argv) {

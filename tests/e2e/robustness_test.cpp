@@ -1,6 +1,7 @@
 // The real program seen from outside: random keys and pointer actions through the
 // system's input queue, and a start-up whose allocations fail one by one.
 #include <windows.h>
+#include "e2e_support.h"
 #include <gtest/gtest.h>
 #include <algorithm>
 #include <limits.h>
@@ -282,15 +283,6 @@ TEST(Fuzz, RandomKeysAndPointerActionsKeepTheProgramResponsive) {
     ASSERT_TRUE(click_close_box(program.window));
     ASSERT_TRUE(program.ended(15000));
     EXPECT_EQ(program.exit_code(), 0u);
-}
-
-static std::string windows_path(std::string path) {
-    if (!path.empty() && path[0] == '/') {
-        for (char &c : path)
-            if (c == '/') c = '\\';
-        path = "Z:" + path;
-    }
-    return path;
 }
 
 int main(int argc, char **argv) {
