@@ -125,6 +125,8 @@ void soak_half(const char *who, uint32_t seed) {
 }
 
 const char *const PARTNER_TEST = "Soak.DISABLED_PartnerHalf";
+// Set by the partner once its program is running, just before its first command.
+const char *const PARTNER_READY = "heightmap-soak-partner-ready";
 
 // This test program again, running the partner half on a desktop of its own: every desktop
 // has its own foreground window, so both programs keep their shortcuts while they run side
@@ -148,8 +150,16 @@ bool start_partner(PROCESS_INFORMATION *partner) {
 // Ten thousand commands as two programs of 5,000 each, at once: a render of the whole picture
 // takes most of a command's time, and the two share nothing but the display.
 TEST_F(Soak, TenThousandRandomCommandsLeaveNothingGrowing) {
+    // USER objects are counted from one table for both programs: the partner's window and
+    // gadget must exist before this program's first sample, or they would count as growth.
+    HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, PARTNER_READY);
+    ASSERT_NE(ready, nullptr);
     PROCESS_INFORMATION partner = {};
     ASSERT_TRUE(start_partner(&partner)) << GetLastError();
+    HANDLE either[2] = {ready, partner.hProcess};
+    EXPECT_EQ(WaitForMultipleObjects(2, either, FALSE, 120 * 1000), WAIT_OBJECT_0)
+        << "the partner program did not start its soak";
+    CloseHandle(ready);
     soak_half("this program", 20240601);
     EXPECT_EQ(WaitForSingleObject(partner.hProcess, 5 * 60 * 1000), WAIT_OBJECT_0);
     DWORD code = 1;
@@ -162,6 +172,11 @@ TEST_F(Soak, TenThousandRandomCommandsLeaveNothingGrowing) {
 
 // Run only by the test above, in its own process.
 TEST_F(Soak, DISABLED_PartnerHalf) {
+    HANDLE ready = OpenEventA(EVENT_MODIFY_STATE, FALSE, PARTNER_READY);
+    if (ready) {
+        SetEvent(ready);
+        CloseHandle(ready);
+    }
     soak_half("partner program", 20240602);
 }
 
