@@ -30,9 +30,20 @@ hm_install() {
         dpkg --add-architecture i386
     fi
     export DEBIAN_FRONTEND=noninteractive
-    apt-get update -qq
+    # A mirror in the middle of a sync can serve one architecture's index of a suite stale;
+    # apt then leaves that index out and the install below decides.
+    apt-get update -qq || hm_log "apt-get update reported missing indexes; trying the install anyway"
     # shellcheck disable=SC2086
-    apt-get install -y -qq --no-install-recommends $missing >/dev/null
+    if ! apt-get install -y -qq --no-install-recommends $missing >/dev/null; then
+        # With one architecture's security index missing, the two architectures of a
+        # Multi-Arch package get different candidate versions and cannot be installed
+        # together; the release's own suite gives both the same version.
+        local release
+        release=$(. /etc/os-release && echo "$VERSION_CODENAME")
+        hm_log "install failed; trying again with candidates from $release alone"
+        # shellcheck disable=SC2086
+        apt-get install -y -qq --no-install-recommends -t "$release" $missing >/dev/null
+    fi
 }
 
 # The shipped program is 32-bit. Where the kernel runs no 32-bit code (Wine's 32-bit
