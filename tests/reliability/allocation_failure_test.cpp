@@ -14,18 +14,6 @@
 
 namespace {
 
-int32_t child_count(HWND window) {
-    int32_t count = 0;
-    EnumChildWindows(
-        window,
-        [](HWND, LPARAM n) {
-            ++*reinterpret_cast<int32_t *>(n);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&count));
-    return count;
-}
-
 bool heap_valid_or_gone(HANDLE heap) {
     return !heap || HeapValidate(heap, 0, nullptr);
 }
@@ -136,20 +124,20 @@ bool run_every_site(std::vector<Step> &steps) {
     // Gadgets go into the current list: the second window's, or the program's when the
     // second window could not take the list over.
     HWND list = gadget_lib.list_state->parent;
-    int32_t children = child_count(list);
+    int32_t children = child_window_count(list);
     intptr_t gadget = 0;
     struck = strikes([&] { gadget = gadget_image_create(ANY_ID, 0, 0, 0, 0, image_handle(0)); });
     steps.push_back({"gadget ANY_ID", struck});
     if (gadget == 0) {
         EXPECT_TRUE(struck);
-        EXPECT_EQ(child_count(list), children) << "a control was left behind";
+        EXPECT_EQ(child_window_count(list), children) << "a control was left behind";
     }
 
     ObjectTable *gadgets = gadget_lib.gadget_table;
     ObjectNumber grown_gadget = gadgets->capacity + 4;
     int32_t gadget_capacity = gadgets->capacity;
     uint8_t *gadget_slots = gadgets->slots;
-    children = child_count(list);
+    children = child_window_count(list);
     intptr_t numbered_gadget = 0;
     struck = strikes(
         [&] { numbered_gadget = gadget_image_create(grown_gadget, 0, 0, 0, 0, image_handle(0)); });
@@ -157,7 +145,7 @@ bool run_every_site(std::vector<Step> &steps) {
     if (numbered_gadget == 0) {
         EXPECT_TRUE(struck);
         EXPECT_EQ(gadgets->capacity, gadget_capacity);
-        EXPECT_EQ(child_count(list), children) << "a control was left behind";
+        EXPECT_EQ(child_window_count(list), children) << "a control was left behind";
         EXPECT_EQ(gadgets->slots, gadget_slots);
     }
 

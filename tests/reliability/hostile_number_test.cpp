@@ -186,15 +186,7 @@ TEST_F(HostileNumbers, GadgetOperationsAnswerZeroAndChangeNothing) {
         return gadget_image_create_ex(n, 0, 0, 0, 0, picture, WS_EX_CLIENTEDGE);
     });
     // No control was left behind in the window by the refused creations.
-    int32_t children = 0;
-    EnumChildWindows(
-        program_window(),
-        [](HWND, LPARAM count) {
-            ++*reinterpret_cast<int32_t *>(count);
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&children));
-    EXPECT_EQ(children, 1);
+    EXPECT_EQ(child_window_count(program_window()), 1);
 }
 
 TEST_F(HostileNumbers, TableOperationsAnswerNullAndChangeNothing) {

@@ -114,6 +114,12 @@ int32_t thread_window_count() {
     return count;
 }
 
+int32_t child_window_count(HWND window) {
+    int32_t count = 0;
+    EnumChildWindows(window, count_window, reinterpret_cast<LPARAM>(&count));
+    return count;
+}
+
 int32_t run_waiting_events() {
     int32_t menus = 0;
     for (;;) {

@@ -34,6 +34,8 @@ void load_shared_cursors_and_icons();
 
 // The top-level windows of this thread.
 int32_t thread_window_count();
+// The child windows of a window, at every depth.
+int32_t child_window_count(HWND window);
 
 // The virtual keys of the seven commands, by menu number.
 extern const WORD COMMAND_KEYS[7];
