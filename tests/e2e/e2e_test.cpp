@@ -1,6 +1,7 @@
 // Drives the real heightmap.exe as a person would and checks what it shows.
 #include <windows.h>
 #include "e2e_support.h"
+#include "tests/support/build_target.h"
 #include <gtest/gtest.h>
 #include <algorithm>
 #include <limits.h>
@@ -394,6 +395,10 @@ TEST(Heightmap, IsAWindowsProgramWithTheManifestAsItsOnlyResource) {
     EXPECT_NE(text.find("Microsoft.Windows.Common-Controls"), std::string::npos);
     EXPECT_NE(text.find("version=\"6.0.0.0\""), std::string::npos);
     EXPECT_NE(text.find("version=\"1.0.0.0\""), std::string::npos);
+    // The program under test is the build of this test's own target.
+    const char *processor =
+        sizeof(void *) == 4 ? "processorArchitecture=\"X86\"" : "processorArchitecture=\"amd64\"";
+    EXPECT_NE(text.find(processor), std::string::npos) << processor;
     FreeLibrary(image);
 
     FILE *f = fopen(program_path.c_str(), "rb");
@@ -404,11 +409,14 @@ TEST(Heightmap, IsAWindowsProgramWithTheManifestAsItsOnlyResource) {
     fseek(f, dos.e_lfanew, SEEK_SET);
     ASSERT_EQ(fread(&nt, sizeof nt, 1, f), 1u);
     fclose(f);
+    EXPECT_EQ(nt.FileHeader.Machine,
+              sizeof(void *) == 4 ? IMAGE_FILE_MACHINE_I386 : IMAGE_FILE_MACHINE_AMD64);
     EXPECT_EQ(nt.OptionalHeader.Subsystem, IMAGE_SUBSYSTEM_WINDOWS_GUI);
 }
 
 int main(int argc, char **argv) {
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
+    report_build_target();
     testing::InitGoogleTest(&argc, argv);
     if (argc < 3) {
         fprintf(stderr, "usage: test_e2e heightmap.exe output-folder\n");

@@ -2,6 +2,7 @@
 // system's input queue, and a start-up whose allocations fail one by one.
 #include <windows.h>
 #include "e2e_support.h"
+#include "tests/support/build_target.h"
 #include <gtest/gtest.h>
 #include <algorithm>
 #include <limits.h>
@@ -287,6 +288,7 @@ TEST(Fuzz, RandomKeysAndPointerActionsKeepTheProgramResponsive) {
 
 int main(int argc, char **argv) {
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
+    report_build_target();
     testing::InitGoogleTest(&argc, argv);
     if (argc < 3) {
         fprintf(stderr, "usage: test_e2e_robustness heightmap.exe heightmap_fault_entry.exe\n");

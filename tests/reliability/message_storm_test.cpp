@@ -153,7 +153,8 @@ const PointerMessage *pointer_message(UINT message) {
 
 class Storm {
   public:
-    Storm(uint32_t seed, HWND window, HWND gadget) : random(seed), window(window), gadget(gadget) {}
+    Storm(uint32_t seed, HWND window, HWND gadget, bool faulting_pages)
+        : random(seed), window(window), gadget(gadget), faulting_pages(faulting_pages) {}
 
     std::atomic<uint32_t> sent{0};
     std::atomic<UINT> current{0};
@@ -193,7 +194,8 @@ class Storm {
   private:
     std::mt19937 random;
     HWND window, gadget;
-    uint8_t block[8192];
+    bool faulting_pages;             // a no-access page among the pointer-like parameters
+    alignas(16) uint8_t block[8192]; // stands in for the structures of POINTER_MESSAGES
 
     UINT message_number(bool to_gadget) {
         for (;;) {
@@ -239,8 +241,8 @@ class Storm {
             return reinterpret_cast<intptr_t>(handles[random() % 4]);
         }
         case 8:
-            return reinterpret_cast<intptr_t>(random() % 2 ? no_access_page()
-                                                           : live_looking_page());
+            return reinterpret_cast<intptr_t>(random() % 2 && faulting_pages ? no_access_page()
+                                                                             : live_looking_page());
         default:
             return MAKELPARAM(random() % 600, random() % 600);
         }
@@ -406,7 +408,7 @@ void expect_commands_work() {
 
 class MessageStorm : public ProgramTest {};
 
-TEST_F(MessageStorm, WindowGadgetAndEventsSurviveAHundredThousandMessagesEach) {
+TEST_F(MessageStorm, WindowGadgetAndEventsSurviveAStormOfMessages) {
     HWND window = program_window();
     HWND control = program_gadget_control();
     ASSERT_NE(window, nullptr);
@@ -418,12 +420,19 @@ TEST_F(MessageStorm, WindowGadgetAndEventsSurviveAHundredThousandMessagesEach) {
     gdi_objects(); // counting commits memory of its own once; not part of the storm
     int64_t gdi_before = gdi_objects();
 
+    // qemu-i386 7.2 cannot hand a 32-bit program a page fault as an exception: its signal
+    // frame carries no page-fault trap number, and all threads share one TLS descriptor
+    // table, so the watchdog's thread moves the faulting thread's exception chain. A read
+    // of a no-access page would end the process inside the system's own probe.
+    bool faulting_pages = !running_emulated();
+    if (!faulting_pages) printf("storm: emulated, so no no-access page among the parameters\n");
+    int32_t messages = run_parameter("HM_STORM_MESSAGES", 100000);
     DWORD start = GetTickCount();
-    Storm storm(7, window, control);
+    Storm storm(7, window, control, faulting_pages);
     std::vector<UINT> stuck;
     {
         Watchdog watchdog(storm);
-        for (int32_t i = 0; i < 100000; i++) {
+        for (int32_t i = 0; i < messages; i++) {
             storm.one(window);
             storm.one(control);
             if (i % 64 == 63) storm.drain();

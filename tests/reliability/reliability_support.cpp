@@ -5,6 +5,7 @@
 #include "runtime/window/window.h"
 #include "tests/support/test_support.h"
 #include <psapi.h>
+#include <stdlib.h>
 
 const WORD COMMAND_KEYS[7] = {VK_RETURN, '1', '2', 'N', 'Z', 'B', 'I'};
 
@@ -178,6 +179,19 @@ void *live_looking_page() {
         return p;
     }();
     return page;
+}
+
+int32_t run_parameter(const char *name, int32_t otherwise) {
+    char text[16] = {};
+    DWORD length = GetEnvironmentVariableA(name, text, sizeof text);
+    if (length == 0 || length >= sizeof text) return otherwise;
+    char *end = nullptr;
+    long value = strtol(text, &end, 10);
+    return *end == 0 && value > 0 && value <= INT32_MAX ? int32_t(value) : otherwise;
+}
+
+bool running_emulated() {
+    return GetEnvironmentVariableA("HM_EMULATION", nullptr, 0) != 0;
 }
 
 void ProgramTest::SetUp() {

@@ -57,6 +57,12 @@ HWND program_gadget_control();
 void *no_access_page();
 void *live_looking_page();
 
+// A whole number that the run gives in the environment variable `name` (the test scripts
+// shrink the long tests where the programs run emulated), or `otherwise` where it gives none.
+int32_t run_parameter(const char *name, int32_t otherwise);
+// True where the test scripts run this program under user-mode emulation.
+bool running_emulated();
+
 // Every test runs against the program as its start-up leaves it and ends it again.
 class ProgramTest : public testing::Test {
   protected:

@@ -1,4 +1,5 @@
 #include "tests/support/test_support.h"
+#include "tests/support/build_target.h"
 #include <gtest/gtest.h>
 
 RuntimeHost test_host;
@@ -12,6 +13,7 @@ bool runtime_heaps_valid() {
 int main(int argc, char **argv) {
     // A crash ends the test program at once instead of waiting in a debugger.
     SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
+    report_build_target();
     test_host.app_instance = GetModuleHandleA(nullptr);
     test_host.app_heap = HeapCreate(0, 4096, 0);
     runtime_host = &test_host;
