@@ -55,8 +55,11 @@ hm_install() {
     hm_apt_install $missing
 }
 
-# True where the kernel starts Wine's 32-bit loader by itself.
-hm_runs_32bit() { /usr/lib/wine/wine --version >/dev/null 2>&1; }
+# True where the kernel starts Wine's 32-bit loader by itself. A machine-wide binfmt_misc
+# entry for qemu-i386 would start it too, but emulated and without the preload library.
+hm_runs_32bit() {
+    ! grep -qs 'qemu-i386' /proc/sys/fs/binfmt_misc/* && /usr/lib/wine/wine --version >/dev/null 2>&1
+}
 
 # The targets to build and test: HM_ARCH names one (i686 or x86_64), unset means both.
 # HM_EMULATE is 1 when the i686 programs must run under user-mode emulation.
