@@ -5,6 +5,11 @@
 static const char MDI_GADGET_PROPERTY[] = "KX_MDI_Gadget";
 static const LONG_PTR MENU_CONTROL_ID = -10000;
 
+static BOOL CALLBACK syscolor_broadcast_proc(HWND child, LPARAM) {
+    SendMessageA(child, WM_SYSCOLORCHANGE, 0, 0);
+    return TRUE;
+}
+
 // The runtime window that a message belongs to: the window itself or its nearest
 // ancestor that carries a window number.
 struct MessageTarget {
@@ -31,6 +36,7 @@ PostedEvent *event_queue_post(EventState *state, int32_t event, intptr_t window)
     if (!state) return nullptr;
     PostedEvent *tail = state->queue_tail;
     if (tail && tail->event == event && tail->window == window) return tail;
+    TolerateFailure lost_event(FAILURE_LOST_EVENT);
     PostedEvent *node = static_cast<PostedEvent *>(heap_alloc(app_heap(), 0, sizeof(PostedEvent)));
     if (!node) return nullptr;
     node->next = nullptr;
@@ -136,25 +142,23 @@ static LRESULT handle_command(EventState *state, HWND window, WPARAM wparam, LPA
     return 0;
 }
 
+// The item event type of each mouse message that MSG_ITEM_MOUSE may carry.
+struct ItemMouseType {
+    LPARAM mouse_message;
+    int32_t event_type;
+};
+
+static const ItemMouseType ITEM_MOUSE_TYPES[] = {
+    {WM_LBUTTONDOWN, 0}, {WM_RBUTTONDOWN, 1}, {WM_LBUTTONDBLCLK, 2}, {WM_RBUTTONDBLCLK, 3}};
+
 static void handle_item_mouse_deferred(EventState *state, WPARAM item, LPARAM mouse_message) {
     set_pending(state, EVENT_ITEM_MOUSE, intptr_t(item));
-    switch (mouse_message) {
-    case WM_LBUTTONDOWN:
-        state->event_type = 0;
-        break;
-    case WM_RBUTTONDOWN:
-        state->event_type = 1;
-        break;
-    case WM_LBUTTONDBLCLK:
-        state->event_type = 2;
-        break;
-    case WM_RBUTTONDBLCLK:
-        state->event_type = 3;
-        break;
-    default:
-        state->pending_event = 0;
-        break;
+    for (const ItemMouseType &type : ITEM_MOUSE_TYPES) {
+        if (type.mouse_message != mouse_message) continue;
+        state->event_type = type.event_type;
+        return;
     }
+    state->pending_event = 0; // another mouse message: no event, the number stays
 }
 
 // A second data record in one dispatch replaces the first, which nobody could read any
@@ -167,67 +171,125 @@ static void take_aux_data(EventState *state, LPARAM lparam) {
     state->aux_data = data;
 }
 
-static LRESULT translate_message(EventState *state, const MessageTarget &target, HWND window,
-                                 UINT message, WPARAM wparam, LPARAM lparam) {
-    switch (message) {
-    case WM_MOVE:
-    case WM_CLOSE:
-        if (target.number != ANY_ID) event_queue_post(state, int32_t(message), target.number);
-        return 0;
-    case WM_SIZE:
-        return handle_size(state, target, window, wparam);
-    case WM_ACTIVATE:
-        if (LOWORD(wparam) != WA_INACTIVE)
-            event_queue_post(state, EVENT_WINDOW_ACTIVATED, target.number);
-        return 1;
-    case WM_ERASEBKGND:
-        return handle_erase(state, target, window, reinterpret_cast<HDC>(wparam));
-    case WM_SYSCOLORCHANGE:
-        if (target.record && !target.record->mdi_client)
-            EnumChildWindows(window, syscolor_broadcast_proc, 0);
-        return NOT_HANDLED;
-    case WM_GETMINMAXINFO:
-        if (!target.record || !lparam) return NOT_HANDLED;
-        apply_size_limits(target.record, reinterpret_cast<MINMAXINFO *>(lparam));
-        return 0;
-    case WM_NOTIFY: {
-        const NMHDR *header = reinterpret_cast<const NMHDR *>(lparam);
-        return gadget_notify_dispatch(header ? header->hwndFrom : nullptr, window, message, wparam,
-                                      lparam);
-    }
-    case WM_COMMAND:
-        return handle_command(state, window, wparam, lparam);
-    case WM_HSCROLL:
-    case WM_VSCROLL:
-    case WM_CTLCOLOREDIT:
-    case WM_CTLCOLORLISTBOX:
-    case WM_CTLCOLORBTN:
-    case WM_CTLCOLORSTATIC:
-    case MSG_GADGET_FORWARD:
-        return gadget_notify_dispatch(reinterpret_cast<HWND>(lparam), window, message, wparam,
-                                      lparam);
-    case MSG_ITEM_MOUSE:
-        // The event comes when the re-posted message passes through the thread's queue.
-        PostMessageA(window, MSG_ITEM_MOUSE_DEFERRED, wparam, lparam);
-        return 0;
-    case MSG_ITEM_MOUSE_DEFERRED:
-        handle_item_mouse_deferred(state, wparam, lparam);
-        return 0;
-    case MSG_GADGET_EVENT:
-        set_pending(state, EVENT_GADGET, intptr_t(wparam));
-        state->event_type = int32_t(lparam);
-        return 0;
-    case MSG_DATA:
-        state->pending_event = EVENT_DATA;
-        take_aux_data(state, lparam);
-        return 0;
-    case MSG_ITEM_DATA:
-        set_pending(state, EVENT_ITEM_DATA, intptr_t(wparam));
-        take_aux_data(state, lparam);
-        return 0;
-    default:
-        return NOT_HANDLED;
-    }
+// One message on its way through the runtime's translation.
+struct MessageCall {
+    EventState *state;
+    const MessageTarget &target;
+    HWND window;
+    UINT message;
+    WPARAM wparam;
+    LPARAM lparam;
+};
+
+static LRESULT on_move_or_close(const MessageCall &m) {
+    if (m.target.number != ANY_ID) event_queue_post(m.state, int32_t(m.message), m.target.number);
+    return 0;
+}
+
+static LRESULT on_size(const MessageCall &m) {
+    return handle_size(m.state, m.target, m.window, m.wparam);
+}
+
+static LRESULT on_activate(const MessageCall &m) {
+    if (LOWORD(m.wparam) != WA_INACTIVE)
+        event_queue_post(m.state, EVENT_WINDOW_ACTIVATED, m.target.number);
+    return 1;
+}
+
+static LRESULT on_erase(const MessageCall &m) {
+    return handle_erase(m.state, m.target, m.window, reinterpret_cast<HDC>(m.wparam));
+}
+
+static LRESULT on_syscolor_change(const MessageCall &m) {
+    if (m.target.record && !m.target.record->mdi_client)
+        EnumChildWindows(m.window, syscolor_broadcast_proc, 0);
+    return NOT_HANDLED;
+}
+
+static LRESULT on_minmax(const MessageCall &m) {
+    if (!m.target.record || !m.lparam) return NOT_HANDLED;
+    apply_size_limits(m.target.record, reinterpret_cast<MINMAXINFO *>(m.lparam));
+    return 0;
+}
+
+static LRESULT on_notify(const MessageCall &m) {
+    const NMHDR *header = reinterpret_cast<const NMHDR *>(m.lparam);
+    return gadget_notify_dispatch(header ? header->hwndFrom : nullptr, m.window, m.message,
+                                  m.wparam, m.lparam);
+}
+
+static LRESULT on_command(const MessageCall &m) {
+    return handle_command(m.state, m.window, m.wparam, m.lparam);
+}
+
+// Messages whose lParam is the control they concern.
+static LRESULT on_control_message(const MessageCall &m) {
+    return gadget_notify_dispatch(reinterpret_cast<HWND>(m.lparam), m.window, m.message, m.wparam,
+                                  m.lparam);
+}
+
+// The event comes when the re-posted message passes through the thread's queue.
+static LRESULT on_item_mouse(const MessageCall &m) {
+    PostMessageA(m.window, MSG_ITEM_MOUSE_DEFERRED, m.wparam, m.lparam);
+    return 0;
+}
+
+static LRESULT on_item_mouse_deferred(const MessageCall &m) {
+    handle_item_mouse_deferred(m.state, m.wparam, m.lparam);
+    return 0;
+}
+
+static LRESULT on_gadget_event(const MessageCall &m) {
+    set_pending(m.state, EVENT_GADGET, intptr_t(m.wparam));
+    m.state->event_type = int32_t(m.lparam);
+    return 0;
+}
+
+static LRESULT on_data(const MessageCall &m) {
+    m.state->pending_event = EVENT_DATA;
+    take_aux_data(m.state, m.lparam);
+    return 0;
+}
+
+static LRESULT on_item_data(const MessageCall &m) {
+    set_pending(m.state, EVENT_ITEM_DATA, intptr_t(m.wparam));
+    take_aux_data(m.state, m.lparam);
+    return 0;
+}
+
+struct MessageRule {
+    UINT message;
+    LRESULT (*handle)(const MessageCall &m);
+};
+
+static const MessageRule MESSAGE_RULES[] = {
+    {WM_MOVE, on_move_or_close},
+    {WM_CLOSE, on_move_or_close},
+    {WM_SIZE, on_size},
+    {WM_ACTIVATE, on_activate},
+    {WM_ERASEBKGND, on_erase},
+    {WM_SYSCOLORCHANGE, on_syscolor_change},
+    {WM_GETMINMAXINFO, on_minmax},
+    {WM_NOTIFY, on_notify},
+    {WM_COMMAND, on_command},
+    {WM_HSCROLL, on_control_message},
+    {WM_VSCROLL, on_control_message},
+    {WM_CTLCOLOREDIT, on_control_message},
+    {WM_CTLCOLORLISTBOX, on_control_message},
+    {WM_CTLCOLORBTN, on_control_message},
+    {WM_CTLCOLORSTATIC, on_control_message},
+    {MSG_GADGET_FORWARD, on_control_message},
+    {MSG_ITEM_MOUSE, on_item_mouse},
+    {MSG_ITEM_MOUSE_DEFERRED, on_item_mouse_deferred},
+    {MSG_GADGET_EVENT, on_gadget_event},
+    {MSG_DATA, on_data},
+    {MSG_ITEM_DATA, on_item_data},
+};
+
+static LRESULT translate_message(const MessageCall &call) {
+    for (const MessageRule &rule : MESSAGE_RULES)
+        if (rule.message == call.message) return rule.handle(call);
+    return NOT_HANDLED;
 }
 
 LRESULT window_event_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
@@ -245,7 +307,7 @@ LRESULT window_event_proc(HWND window, UINT message, WPARAM wparam, LPARAM lpara
     }
     if (!state) return NOT_HANDLED;
     state->event_window = target.number;
-    return translate_message(state, target, window, message, wparam, lparam);
+    return translate_message({state, target, window, message, wparam, lparam});
 }
 
 static bool frame_takes_message(LRESULT result, UINT message, LPARAM lparam) {
@@ -265,9 +327,4 @@ LRESULT CALLBACK window_class_proc(HWND window, UINT message, WPARAM wparam, LPA
     }
     SetLastError(0);
     return result == NOT_HANDLED ? DefWindowProcA(window, message, wparam, lparam) : result;
-}
-
-BOOL CALLBACK syscolor_broadcast_proc(HWND child, LPARAM) {
-    SendMessageA(child, WM_SYSCOLORCHANGE, 0, 0);
-    return TRUE;
 }

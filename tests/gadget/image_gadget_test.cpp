@@ -1,6 +1,5 @@
 #include "tests/gadget/gadget_test_support.h"
-#include "runtime/core/heap.h"
-#include "tests/support/test_support.h"
+#include "runtime/core/core_private.h"
 #include <utility>
 
 static const COLORREF RED = RGB(0xE0, 0x10, 0x10);
@@ -35,10 +34,9 @@ static LRESULT set_image(HWND control, HANDLE image, UINT message = STM_SETIMAGE
 
 static void fill_square(uint32_t *bits, int stride, int x, int y, int side, COLORREF colour) {
     GdiFlush();
-    uint32_t bgr = (GetRValue(colour) << 16) | (GetGValue(colour) << 8) | GetBValue(colour);
     for (int row = y; row < y + side; row++)
         for (int column = x; column < x + side; column++)
-            bits[row * stride + column] = bgr;
+            bits[row * stride + column] = swap_red_blue(colour);
 }
 
 // A memory DC over a white bitmap, as WM_PRINT receives it.
@@ -86,8 +84,8 @@ TEST_F(ImageGadgetTest, KindTableIsFilledByTheFirstCreation) {
     ASSERT_NE(ops, nullptr);
     EXPECT_EQ(ops->kind, GADGET_KIND_IMAGE);
     EXPECT_EQ(ops->size, int32_t(sizeof(GadgetTypeOps)));
-    EXPECT_EQ(ops->get_state, gadget_image_get_state);
-    EXPECT_EQ(ops->set_state, gadget_image_set_state);
+    EXPECT_NE(ops->get_state, nullptr);
+    EXPECT_NE(ops->set_state, nullptr);
     EXPECT_EQ(ops->notify, nullptr);
     EXPECT_EQ(ops->on_free, nullptr);
     for (GadgetOp op : ops->further)
@@ -156,8 +154,8 @@ TEST_F(ImageGadgetTest, IconsEmptyAndUnreadableHandlesSizeTheControl) {
     EXPECT_EQ(extent(control), Extent(44, 28));
     EXPECT_EQ(image_of(control, STM_GETIMAGE, IMAGE_BITMAP), icon);
     EXPECT_EQ(image_of(control, STM_GETICON, IMAGE_ICON), icon);
-    EXPECT_EQ(gadget_image_get_state(gadget_record(0)), reinterpret_cast<intptr_t>(icon));
-    EXPECT_EQ(gadget_image_set_state(gadget_record(0), reinterpret_cast<intptr_t>(small)),
+    EXPECT_EQ(gadget_get_state(0), reinterpret_cast<intptr_t>(icon));
+    EXPECT_EQ(gadget_set_state(0, reinterpret_cast<intptr_t>(small)),
               reinterpret_cast<intptr_t>(small));
     EXPECT_EQ(extent(control), Extent(104, 84));
 
@@ -252,12 +250,12 @@ TEST_F(ImageGadgetTest, EnablingRepaintsAtOnce) {
 TEST_F(ImageGadgetTest, NoCurrentListMeansNoGadget) {
     HWND existing = create(3, 0, 0, 0, 0, picture);
     ASSERT_TRUE(existing);
-    const int32_t capacity = gadget_lib.gadget_table->capacity;
-    gadget_lib.list_state->parent = nullptr;
+    const int32_t capacity = gadget_library().gadget_table->capacity;
+    gadget_list_state()->parent = nullptr;
     EXPECT_EQ(gadget_image_create(3, 0, 0, 0, 0, picture), 0);
     EXPECT_EQ(gadget_image_create(ANY_ID, 0, 0, 0, 0, picture), 0);
     EXPECT_EQ(gadget_image_create(200, 0, 0, 0, 0, picture), 0);
-    EXPECT_EQ(gadget_lib.gadget_table->capacity, capacity);
+    EXPECT_EQ(gadget_library().gadget_table->capacity, capacity);
     ASSERT_NE(gadget_record(3), nullptr);
     EXPECT_EQ(gadget_record(3)->window, existing) << "the old gadget 3 is untouched";
     EXPECT_EQ(live_gadget_count(), 1);
@@ -290,7 +288,9 @@ class ImageGadgetMouseTest : public ImageGadgetTest {
     }
     HBITMAP small = nullptr;
     void move(int x, int y) {
-        EXPECT_TRUE(mouse_move_to(control, x, y)) << "move to " << x << "," << y;
+        POINT screen = {x, y};
+        ClientToScreen(control, &screen);
+        EXPECT_TRUE(pointer_move(screen.x, screen.y)) << "move to " << x << "," << y;
     }
     void buttons(std::initializer_list<DWORD> presses) {
         EXPECT_TRUE(mouse_buttons(presses)) << "button messages did not arrive";

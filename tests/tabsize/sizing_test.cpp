@@ -1,6 +1,6 @@
-#include "runtime/window/window.h"
-#include "tests/tabsize/input_support.h"
-#include <gtest/gtest.h>
+#include "runtime/window/window_private.h"
+#include "tests/support/test_support.h"
+#include "tests/tabsize/drag_setting.h"
 #include <string.h>
 
 namespace {
@@ -24,7 +24,7 @@ SizingProbe probe;
 const char SIZING_TEST_CLASS[] = "SizingTestWindow";
 
 SizingState *sizing() {
-    return window_lib.sizing_state;
+    return window_sizing_state();
 }
 
 void answer_minmax(MINMAXINFO *limits) {
@@ -77,12 +77,6 @@ LRESULT CALLBACK sizing_test_proc(HWND window, UINT message, WPARAM wparam, LPAR
     return DefWindowProcA(window, message, wparam, lparam);
 }
 
-RECT window_rect(HWND window) {
-    RECT rect = {};
-    GetWindowRect(window, &rect);
-    return rect;
-}
-
 HCURSOR shared_cursor(int32_t id) {
     return static_cast<HCURSOR>(
         LoadImageA(nullptr, MAKEINTRESOURCEA(id), IMAGE_CURSOR, 0, 0, LR_SHARED | LR_DEFAULTSIZE));
@@ -96,13 +90,6 @@ LPARAM client_lparam(HWND window, POINT screen) {
 
 } // namespace
 
-bool operator==(const RECT &a, const RECT &b) {
-    return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
-}
-std::ostream &operator<<(std::ostream &out, const RECT &r) {
-    return out << "(" << r.left << "," << r.top << ")-(" << r.right << "," << r.bottom << ")";
-}
-
 // Full-window dragging on for the test, the previous setting back afterwards, and no
 // sizing loop, capture or pressed button left behind even when a test fails.
 class SizingLoop : public testing::Test {
@@ -113,12 +100,7 @@ class SizingLoop : public testing::Test {
     HWND other = nullptr;
 
     void SetUp() override {
-        WNDCLASSA wc = {};
-        wc.lpfnWndProc = sizing_test_proc;
-        wc.hInstance = GetModuleHandleA(nullptr);
-        wc.lpszClassName = SIZING_TEST_CLASS;
-        wc.hCursor = LoadCursorA(nullptr, IDC_ARROW);
-        RegisterClassA(&wc);
+        register_test_class(SIZING_TEST_CLASS, sizing_test_proc);
         ASSERT_TRUE(drag_full.save());
         ASSERT_TRUE(drag_full.set(TRUE));
         ASSERT_NE(sizing(), nullptr);
@@ -168,7 +150,7 @@ class SizingLoop : public testing::Test {
     void arrow(WORD key) {
         probe.key_window = {};
         probe.key_shape = nullptr;
-        press_key(key);
+        press_and_settle(key);
     }
     void limit_tracking(POINT min, POINT max) {
         probe.apply_limits = true;
@@ -198,10 +180,10 @@ TEST_F(SizingLoop, IdleItTakesOnlyTheSizeCommand) {
     EXPECT_EQ(sizing_handle_message(window, WM_CAPTURECHANGED, 0, 0), NOT_HANDLED);
     EXPECT_EQ(memcmp(&before, sizing(), sizeof before), 0);
 
-    SizingState *block = window_lib.sizing_state;
-    window_lib.sizing_state = nullptr;
+    SizingState *block = window_library().sizing_state;
+    window_library().sizing_state = nullptr;
     EXPECT_EQ(sizing_handle_message(window, WM_SYSCOMMAND, SC_SIZE | WMSZ_RIGHT, 0), NOT_HANDLED);
-    window_lib.sizing_state = block;
+    window_library().sizing_state = block;
     EXPECT_NE(GetCapture(), window);
 }
 
@@ -367,7 +349,7 @@ TEST_F(SizingLoop, KeyboardSizingPicksEdgesThenStepsByTen) {
     EXPECT_EQ(probe.key_window, taller);
 
     EXPECT_EQ(probe.arrow_keys, 5); // the window's own key handling still saw them
-    press_key(VK_ESCAPE);
+    press_and_settle(VK_ESCAPE);
     EXPECT_EQ(sizing()->active, 0);
     EXPECT_EQ(window_rect(window), taller);
     EXPECT_EQ(probe.enter_count, 1);
@@ -378,7 +360,7 @@ TEST_F(SizingLoop, ReturnAtOnceLeavesTheWindowAndPutsThePointerBack) {
     ASSERT_TRUE(place_pointer({120, 150}));
     RECT start_rect = window_rect(window);
     start(window, 0);
-    press_key(VK_RETURN);
+    press_and_settle(VK_RETURN);
     EXPECT_EQ(sizing()->active, 0);
     EXPECT_EQ(window_rect(window), start_rect);
     EXPECT_TRUE(pointer_at({120, 150}));
@@ -415,7 +397,7 @@ TEST_F(SizingLoop, UpThenLeftPicksTheTopLeftCornerWithoutAJump) {
     EXPECT_EQ(sizing()->keyboard_mode, 0);
     EXPECT_EQ(sizing()->rect, start_rect);
     EXPECT_EQ(window_rect(window), start_rect);
-    press_key(VK_ESCAPE);
+    press_and_settle(VK_ESCAPE);
     EXPECT_EQ(sizing()->active, 0);
     EXPECT_EQ(window_rect(window), start_rect);
 }
@@ -513,8 +495,8 @@ TEST_F(SizingLoop, OnlyTheWindowHoldingTheCaptureFollowsTheInput) {
     ASSERT_EQ(GetFocus(), other);
     RECT other_rect = window_rect(other);
     start(window, 0);
-    press_key(VK_RIGHT); // reaches the focus window, not the one being sized
-    press_key(VK_DOWN);
+    press_and_settle(VK_RIGHT); // reaches the focus window, not the one being sized
+    press_and_settle(VK_DOWN);
     EXPECT_EQ(window_rect(other), other_rect);
     EXPECT_EQ(sizing()->edge, 0);
     EXPECT_EQ(sizing()->active, 1);

@@ -1,25 +1,15 @@
-#include "runtime/window/window.h"
-#include "tests/tabsize/input_support.h"
-#include <gtest/gtest.h>
+#include "runtime/window/window_private.h"
+#include "tests/support/test_support.h"
 
 static const char TAB_TEST_CLASS[] = "TabTestWindow";
-
-static void register_class_once(const char *name) {
-    WNDCLASSA wc = {};
-    wc.lpfnWndProc = DefWindowProcA;
-    wc.hInstance = GetModuleHandleA(nullptr);
-    wc.lpszClassName = name;
-    wc.hCursor = LoadCursorA(nullptr, IDC_ARROW);
-    RegisterClassA(&wc); // a second registration fails harmlessly
-}
 
 class TabNavigation : public testing::Test {
   protected:
     HWND root = nullptr;
 
     void SetUp() override {
-        register_class_once(TAB_TEST_CLASS);
-        register_class_once("MDI_ChildClass");
+        register_test_class(TAB_TEST_CLASS, DefWindowProcA);
+        register_test_class("MDI_ChildClass", DefWindowProcA);
         root = CreateWindowExA(0, TAB_TEST_CLASS, "tab root", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 100,
                                100, 400, 300, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
         ASSERT_NE(root, nullptr);
