@@ -56,6 +56,26 @@ struct PrintTarget {
     }
 };
 
+struct PixelAt {
+    int x, y;
+    COLORREF colour;
+};
+
+// Each pixel as `read` finds it in the window.
+static void expect_pixels(COLORREF (*read)(HWND window, int x, int y), HWND window,
+                          std::initializer_list<PixelAt> pixels) {
+    for (const PixelAt &p : pixels)
+        EXPECT_EQ(read(window, p.x, p.y), p.colour) << "at " << p.x << "," << p.y;
+}
+
+// What the control draws when asked to print itself into a white square of `side` pixels.
+static void expect_printed(HWND control, int side, std::initializer_list<PixelAt> pixels) {
+    PrintTarget target(side);
+    EXPECT_EQ(SendMessageA(control, WM_PRINT, WPARAM(target.dc), PRF_CLIENT), 0);
+    for (const PixelAt &p : pixels)
+        EXPECT_EQ(GetPixel(target.dc, p.x, p.y), p.colour) << "at " << p.x << "," << p.y;
+}
+
 class ImageGadgetTest : public GadgetTest {
   protected:
     uint32_t *bits = nullptr;
@@ -170,55 +190,36 @@ TEST_F(ImageGadgetTest, BitmapIsPaintedAndRefreshedBySetState) {
     HWND control = create(0, 10, 20, 0, 0, picture);
     ASSERT_TRUE(control);
     pump_for(50);
-    EXPECT_EQ(screen_pixel(control, 5, 5), RED);
-    EXPECT_EQ(screen_pixel(control, 105, 205), BLUE);
-    EXPECT_EQ(screen_pixel(control, 512, 512), RED);
+    expect_pixels(screen_pixel, control, {{5, 5, RED}, {105, 205, BLUE}, {512, 512, RED}});
     EXPECT_EQ(screen_pixel(parent, 10 + 513, 20 + 5), TEST_BACKGROUND);
 
     // The same handle again after its pixels changed: shown before the call returns.
     fill_square(bits, 513, 300, 400, 20, GREEN);
     EXPECT_EQ(gadget_set_state(0, reinterpret_cast<intptr_t>(picture)),
               reinterpret_cast<intptr_t>(picture));
-    EXPECT_EQ(window_pixel(control, 310, 410), GREEN);
-    EXPECT_EQ(window_pixel(control, 105, 205), BLUE);
+    expect_pixels(window_pixel, control, {{310, 410, GREEN}, {105, 205, BLUE}});
     EXPECT_EQ(screen_pixel(control, 310, 410), GREEN);
 
     HWND edged = create(1, 540, 20, 0, 0, test_icon(30, 30, GREEN), WS_EX_CLIENTEDGE);
     ASSERT_TRUE(edged);
     pump_for(30);
-    EXPECT_EQ(screen_pixel(edged, 0, 0), GREEN) << "drawn at the client origin";
-    EXPECT_EQ(screen_pixel(edged, 29, 29), GREEN);
+    expect_pixels(screen_pixel, edged, {{0, 0, GREEN}, {29, 29, GREEN}}); // at the client origin
     DestroyIcon(static_cast<HICON>(image_of(edged)));
 }
 
 TEST_F(ImageGadgetTest, PrintDrawsTheImageIntoTheGivenDC) {
     HWND control = create(0, 0, 0, 0, 0, picture);
     ASSERT_TRUE(control);
-    {
-        PrintTarget target(600);
-        EXPECT_EQ(SendMessageA(control, WM_PRINT, WPARAM(target.dc), PRF_CLIENT), 0);
-        EXPECT_EQ(GetPixel(target.dc, 5, 5), RED);
-        EXPECT_EQ(GetPixel(target.dc, 105, 205), BLUE);
-        EXPECT_EQ(GetPixel(target.dc, 512, 512), RED);
-        EXPECT_EQ(GetPixel(target.dc, 513, 513), WHITE) << "only the image is drawn";
-    }
+    // Only the image is drawn: the square beyond it stays white.
+    expect_printed(control, 600,
+                   {{5, 5, RED}, {105, 205, BLUE}, {512, 512, RED}, {513, 513, WHITE}});
     EXPECT_EQ(SendMessageA(control, WM_PRINT, 0, PRF_CLIENT), 0);
 
     HICON icon = test_icon(40, 24, GREEN);
     set_image(control, icon);
-    {
-        PrintTarget target(100);
-        SendMessageA(control, WM_PRINT, WPARAM(target.dc), PRF_CLIENT);
-        EXPECT_EQ(GetPixel(target.dc, 5, 5), GREEN);
-        EXPECT_EQ(GetPixel(target.dc, 39, 23), GREEN);
-        EXPECT_EQ(GetPixel(target.dc, 45, 5), WHITE);
-    }
+    expect_printed(control, 100, {{5, 5, GREEN}, {39, 23, GREEN}, {45, 5, WHITE}});
     set_image(control, nullptr);
-    {
-        PrintTarget target(100);
-        EXPECT_EQ(SendMessageA(control, WM_PRINT, WPARAM(target.dc), PRF_CLIENT), 0);
-        EXPECT_EQ(GetPixel(target.dc, 5, 5), WHITE) << "no image, nothing drawn";
-    }
+    expect_printed(control, 100, {{5, 5, WHITE}}); // no image, nothing drawn
     DestroyIcon(icon);
 }
 
@@ -229,8 +230,7 @@ TEST_F(ImageGadgetTest, ClearingShowsTheWindowUnderneath) {
     ASSERT_EQ(screen_pixel(control, 50, 50), RED);
     gadget_set_state(0, 0);
     EXPECT_EQ(extent(control), Extent(513, 513));
-    EXPECT_EQ(window_pixel(control, 50, 50), TEST_BACKGROUND);
-    EXPECT_EQ(window_pixel(control, 105, 205), TEST_BACKGROUND);
+    expect_pixels(window_pixel, control, {{50, 50, TEST_BACKGROUND}, {105, 205, TEST_BACKGROUND}});
     EXPECT_EQ(screen_pixel(control, 105, 205), TEST_BACKGROUND);
 }
 

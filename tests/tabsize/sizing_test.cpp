@@ -94,6 +94,8 @@ LPARAM client_lparam(HWND window, POINT screen) {
 // sizing loop, capture or pressed button left behind even when a test fails.
 class SizingLoop : public testing::Test {
   protected:
+    // Where the pointer rests when a keyboard sizing starts.
+    const POINT REST = {120, 150};
     DragFullWindowsSetting drag_full;
     bool button_down = false;
     HWND window = nullptr;
@@ -151,6 +153,20 @@ class SizingLoop : public testing::Test {
         probe.key_window = {};
         probe.key_shape = nullptr;
         press_and_settle(key);
+    }
+    // Puts the pointer at REST and starts a keyboard sizing of the window; answers the
+    // window's rectangle at the start.
+    RECT start_by_keyboard() {
+        EXPECT_TRUE(place_pointer(REST));
+        RECT start_rect = window_rect(window);
+        start(window, 0);
+        return start_rect;
+    }
+    // Ends the loop with a key; the window must stand at `expected`.
+    void end_with(WORD key, const RECT &expected) {
+        press_and_settle(key);
+        EXPECT_EQ(sizing()->active, 0);
+        EXPECT_EQ(window_rect(window), expected);
     }
     void limit_tracking(POINT min, POINT max) {
         probe.apply_limits = true;
@@ -311,9 +327,7 @@ TEST_F(SizingLoop, TheLeftEdgeDraggedPastTheRightEdgeStopsAtTheMinimum) {
 }
 
 TEST_F(SizingLoop, KeyboardSizingPicksEdgesThenStepsByTen) {
-    ASSERT_TRUE(place_pointer({120, 150}));
-    RECT start_rect = window_rect(window);
-    start(window, 0);
+    RECT start_rect = start_by_keyboard();
     EXPECT_EQ(sizing()->keyboard_mode, 1);
     EXPECT_EQ(sizing()->edge, 0);
     EXPECT_EQ(sizing()->saved_cursor.x, 120);
@@ -349,28 +363,22 @@ TEST_F(SizingLoop, KeyboardSizingPicksEdgesThenStepsByTen) {
     EXPECT_EQ(probe.key_window, taller);
 
     EXPECT_EQ(probe.arrow_keys, 5); // the window's own key handling still saw them
-    press_and_settle(VK_ESCAPE);
-    EXPECT_EQ(sizing()->active, 0);
-    EXPECT_EQ(window_rect(window), taller);
+    end_with(VK_ESCAPE, taller);
     EXPECT_EQ(probe.enter_count, 1);
     EXPECT_EQ(probe.exit_count, 1);
 }
 
 TEST_F(SizingLoop, ReturnAtOnceLeavesTheWindowAndPutsThePointerBack) {
-    ASSERT_TRUE(place_pointer({120, 150}));
-    RECT start_rect = window_rect(window);
-    start(window, 0);
-    press_and_settle(VK_RETURN);
-    EXPECT_EQ(sizing()->active, 0);
-    EXPECT_EQ(window_rect(window), start_rect);
-    EXPECT_TRUE(pointer_at({120, 150}));
+    RECT start_rect = start_by_keyboard();
+    end_with(VK_RETURN, start_rect);
+    EXPECT_TRUE(pointer_at(REST));
 
     // The pointer moved, but no pointer message came before the end: it goes back.
     start(window, 0);
     SetCursorPos(600, 500);
     EXPECT_EQ(SendMessageA(window, WM_KEYDOWN, VK_RETURN, 0), 0);
     EXPECT_EQ(sizing()->active, 0);
-    EXPECT_TRUE(pointer_at({120, 150}));
+    EXPECT_TRUE(pointer_at(REST));
     settle_pointer();
     EXPECT_EQ(window_rect(window), start_rect);
     EXPECT_EQ(probe.enter_count, 2);
@@ -378,9 +386,7 @@ TEST_F(SizingLoop, ReturnAtOnceLeavesTheWindowAndPutsThePointerBack) {
 }
 
 TEST_F(SizingLoop, UpThenLeftPicksTheTopLeftCornerWithoutAJump) {
-    ASSERT_TRUE(place_pointer({120, 150}));
-    RECT start_rect = window_rect(window);
-    start(window, 0);
+    RECT start_rect = start_by_keyboard();
     arrow(VK_UP);
     EXPECT_EQ(sizing()->edge, WMSZ_TOP);
     EXPECT_TRUE(pointer_at({120, start_rect.top}));
@@ -397,13 +403,11 @@ TEST_F(SizingLoop, UpThenLeftPicksTheTopLeftCornerWithoutAJump) {
     EXPECT_EQ(sizing()->keyboard_mode, 0);
     EXPECT_EQ(sizing()->rect, start_rect);
     EXPECT_EQ(window_rect(window), start_rect);
-    press_and_settle(VK_ESCAPE);
-    EXPECT_EQ(sizing()->active, 0);
-    EXPECT_EQ(window_rect(window), start_rect);
+    end_with(VK_ESCAPE, start_rect);
 }
 
 TEST_F(SizingLoop, ArrowKeysTurnAnEdgeIntoASideOrACornerAndPlaceThePointer) {
-    const POINT p = {120, 150};
+    const POINT p = REST;
     const RECT r = window_rect(window);
     struct Case {
         WORD key;
@@ -570,7 +574,7 @@ TEST(SizingApplyPoint, ExtremeValuesSaturateInsteadOfOverflowing) {
     EXPECT_EQ(state.rect.left, INT32_MIN);
 }
 TEST_F(SizingLoop, DestroyingTheWindowBeingSizedEndsTheLoop) {
-    ASSERT_TRUE(place_pointer({120, 150}));
+    ASSERT_TRUE(place_pointer(REST));
     HWND doomed = make_window(WS_OVERLAPPEDWINDOW | WS_VISIBLE, 600, 100, 200, 200);
     ASSERT_NE(doomed, nullptr);
     start(doomed, 0);
@@ -579,7 +583,7 @@ TEST_F(SizingLoop, DestroyingTheWindowBeingSizedEndsTheLoop) {
     EXPECT_EQ(sizing()->active, 1);
     DestroyWindow(doomed);
     EXPECT_EQ(sizing()->active, 0);
-    EXPECT_TRUE(pointer_at({120, 150})); // still in keyboard mode: the pointer goes back
+    EXPECT_TRUE(pointer_at(REST)); // still in keyboard mode: the pointer goes back
     settle_pointer();
     start(window, WMSZ_RIGHT); // the next loop starts as usual
     ReleaseCapture();

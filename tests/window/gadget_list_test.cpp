@@ -15,7 +15,7 @@ class GadgetLists : public WindowTest {
     }
 };
 
-// The save record, found by the property name that the lists are specified to use.
+// The save record, found through the property name that the lists use.
 GadgetListSave *save_of(HWND window) {
     char name[64];
     snprintf(name, sizeof name, "KX_GadgetStack_%lld",
