@@ -11,11 +11,11 @@
 
 int32_t (*terrain_draw)(int32_t max) = random_upto;
 
-static bool draws_dictated() {
-    return terrain_draw != random_upto;
-}
+// Draws through terrain_draw, for tests that dictate them.
+struct DictatedDraws {
+    int32_t draw(int32_t max) { return terrain_draw(max); }
+};
 
-// A draw for a corner of the terrain.
 static int32_t corner_draw() {
     return terrain_draw(1);
 }
@@ -70,13 +70,6 @@ struct RandomDraws {
     int64_t remaining;
     int32_t draw(int32_t max) { return random_scale(buffer.take(remaining--), max); }
 };
-
-#ifdef HM_TEST_SEAMS
-// Draws through terrain_draw, for tests that dictate them.
-struct DictatedDraws {
-    int32_t draw(int32_t max) { return terrain_draw(max); }
-};
-#endif
 
 template <typename Draws> struct Generation {
     HeightGrid &grid;
@@ -260,7 +253,7 @@ void subdivide(HeightGrid &grid, float x, float y, float w, float h, const Corne
     Level levels[MAX_LEVELS];
     const Level *last = make_levels(w, h, levels);
 #ifdef HM_TEST_SEAMS
-    if (draws_dictated()) {
+    if (terrain_draw != random_upto) {
         DictatedDraws dictated;
         generate_from(grid, dictated, levels, last, x, y, c);
         return;

@@ -297,48 +297,11 @@ static double ratio_limit(RowKind kind) {
 static const double STARTUP_ALLOWANCE_MS = 150.0;
 static const double NOISY_SPREAD = 1.05;
 
-// Start-up times of heightmap and of the minimal program, started alternately.
-struct StartTimes {
-    std::vector<double> heightmap, minimal;
-};
-
-static StartTimes time_start_ups(const char *heightmap_path, const char *minimal_path) {
-    StartTimes times;
-    Program heightmap = {windows_path(heightmap_path), "Heightmap", terrain_shown};
-    Program minimal = {windows_path(minimal_path), "Minimal", minimal_shown};
-    start_time(heightmap); // warm-up: the file cache
-    start_time(minimal);
-    for (int r = 0; r < START_ROUNDS; r++) {
-        double t = start_time(heightmap);
-        if (t >= 0) times.heightmap.push_back(t);
-        t = start_time(minimal);
-        if (t >= 0) times.minimal.push_back(t);
-    }
-    return times;
-}
-
-// Prints every row and answers the worst command ratio.
-static double print_rows(const std::vector<Row> &rows) {
-    printf("%d interleaved rounds; ratio: median of each time over the floor timed just before "
-           "it (start-up: over the floor's median)\n",
-           ROUNDS);
-    printf("%-32s %9s %9s %9s %9s %9s %8s %13s  %s\n", "what", "median ms", "q1 ms", "q3 ms",
-           "min ms", "max ms", "ratio", "ratio q1-q3", "target");
-    double worst = 0;
-    char buffer[64];
-    for (const Row &row : rows) {
-        Summary ratio = summarize(row.ratios);
-        double limit = ratio_limit(row.kind);
-        if (row.kind == ROW_COMMAND) worst = std::max(worst, ratio.median);
-        print_row(row.name, summarize(row.times), ratio,
-                  limit ? verdict(ratio.median, limit, buffer) : "");
-    }
-    return worst;
-}
-
-static void print_start_ups(const StartTimes &times, double floor) {
-    Summary heightmap_start = summarize(times.heightmap);
-    Summary minimal_start = summarize(times.minimal);
+// The start-up rows, from the start-up times of both programs.
+static void print_start_ups(const std::vector<double> &heightmap_times,
+                            const std::vector<double> &minimal_times, double floor) {
+    Summary heightmap_start = summarize(heightmap_times);
+    Summary minimal_start = summarize(minimal_times);
     if (heightmap_start.median < 0 || minimal_start.median < 0) {
         printf("start-up: a program showed no picture\n");
         return;
@@ -370,13 +333,39 @@ int main(int argc, char **argv) {
         run_round(rows, true);
     app_end();
 
-    StartTimes start_ups;
-    if (argc >= 3) start_ups = time_start_ups(argv[1], argv[2]);
-    double worst = print_rows(rows);
-    Summary floor_times = summarize(rows[0].times);
-    if (argc >= 3) print_start_ups(start_ups, floor_times.median);
+    std::vector<double> heightmap_times, minimal_times;
+    if (argc >= 3) {
+        Program heightmap = {windows_path(argv[1]), "Heightmap", terrain_shown};
+        Program minimal = {windows_path(argv[2]), "Minimal", minimal_shown};
+        start_time(heightmap); // warm-up: the file cache
+        start_time(minimal);
+        for (int r = 0; r < START_ROUNDS; r++) {
+            double t = start_time(heightmap);
+            if (t >= 0) heightmap_times.push_back(t);
+            t = start_time(minimal);
+            if (t >= 0) minimal_times.push_back(t);
+        }
+    }
+
+    double floor = summarize(rows[0].times).median;
+    printf("%d interleaved rounds; ratio: median of each time over the floor timed just before "
+           "it (start-up: over the floor's median)\n",
+           ROUNDS);
+    printf("%-32s %9s %9s %9s %9s %9s %8s %13s  %s\n", "what", "median ms", "q1 ms", "q3 ms",
+           "min ms", "max ms", "ratio", "ratio q1-q3", "target");
+    double worst = 0;
+    char buffer[64];
+    for (const Row &row : rows) {
+        Summary ratio = summarize(row.ratios);
+        double limit = ratio_limit(row.kind);
+        if (row.kind == ROW_COMMAND) worst = std::max(worst, ratio.median);
+        print_row(row.name, summarize(row.times), ratio,
+                  limit ? verdict(ratio.median, limit, buffer) : "");
+    }
+    if (argc >= 3) print_start_ups(heightmap_times, minimal_times, floor);
     // On a shared machine another process may compete during the run: a wide spread of the
     // floor's own times shows it, and such a run is better repeated.
+    Summary floor_times = summarize(rows[0].times);
     double floor_spread = floor_times.q3 / floor_times.q1;
     printf("bench: floor q3/q1 %.3f%s\n", floor_spread,
            floor_spread > NOISY_SPREAD ? " (the machine was busy: repeat the run)" : "");

@@ -13,7 +13,6 @@ struct CoreState {
     int32_t runtime_flags[2];
 };
 
-// The core's state block.
 CoreState &core_library();
 // The heap of dynamically numbered records; null before object_heap_init.
 HANDLE object_heap();
@@ -56,7 +55,6 @@ struct ArrayHeader {
     int32_t type_code;
 };
 
-// A one-dimensional array of element_count + 1 elements; null (the descriptor's data null
-// too) for a size that cannot be allocated.
+// A one-dimensional array of element_count + 1 elements; null for a size it cannot make.
 void *array_alloc_block(int32_t element_count, int32_t element_size, int32_t aux_word,
                         void *descriptor, int32_t type_code);

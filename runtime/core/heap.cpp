@@ -35,7 +35,7 @@ void runtime_flags_reset() {
 void runtime_core_end() {}
 
 bool core_ready() {
-    return core_state.object_heap && core_state.scratch_heap && core_state.scratch_block;
+    return core_state.object_heap && core_state.scratch_block;
 }
 
 HANDLE app_heap() {
@@ -58,7 +58,7 @@ struct HeapFaultPlan {
     int32_t count;
     uint32_t attempts;
     AllocationFailure tolerated; // the kind of the allocations being made now
-    int32_t failures[FAILURE_KIND_COUNT];
+    int32_t failures[FAILURE_KINDS];
 };
 
 static HeapFaultPlan fault_plan;
@@ -95,13 +95,6 @@ void heap_fail_allocations(HANDLE heap, int32_t skip, int32_t count) {
 
 void heap_fail_reset() {
     fault_plan.armed = 0;
-}
-
-bool heap_fault_pending() {
-    if (!fault_plan.armed) return false;
-    for (int32_t failures : fault_plan.failures)
-        if (failures) return false;
-    return true;
 }
 
 int32_t heap_failures(AllocationFailure kind) {

@@ -3,8 +3,7 @@
 #include <windows.h>
 #include <stdint.h>
 
-// The first two fields of the application's globals. The entry creates and owns them;
-// every runtime library reads them through runtime_host.
+// The first two fields of the application's globals, which the entry creates and owns.
 struct RuntimeHost {
     HANDLE app_heap;
     HINSTANCE app_instance;
@@ -36,17 +35,13 @@ void *heap_realloc(HANDLE heap, DWORD flags, void *block, SIZE_T size);
 // HeapFree; a null heap or block does nothing.
 void heap_free(HANDLE heap, void *block);
 
-// What an operation does when one of its allocations fails. By default it fails and changes
-// nothing; the design tolerates two kinds of failure, in which the operation carries on.
-enum AllocationFailure {
-    FAILURE_HARD,
-    FAILURE_LOST_EVENT,   // a posted event's queue node: that one event is lost
-    FAILURE_WITHOUT_PART, // a part the operation goes on without (a window's Tab entries)
-    FAILURE_KIND_COUNT
-};
+// An allocation's failure makes its operation fail and change nothing, except where it is
+// marked as tolerated: the operation then loses one event, or goes on without a part.
+enum AllocationFailure { FAILURE_HARD, FAILURE_LOST_EVENT, FAILURE_WITHOUT_PART, FAILURE_KINDS };
 
 #ifdef HM_TEST_SEAMS
-// Marks the allocations made while it lives as of one tolerated kind, for the harness below.
+// The allocation-failure harness, in test builds only. Marks the allocations made while it
+// lives as of one tolerated kind.
 class TolerateFailure {
   public:
     explicit TolerateFailure(AllocationFailure kind);
@@ -56,21 +51,14 @@ class TolerateFailure {
     AllocationFailure outer;
 };
 
-// Allocation-failure harness, in test builds only. After `skip` more allocation attempts on
-// `heap` succeed (a null heap matches every heap), the next `count` fail; HeapAlloc and
-// HeapReAlloc both count. Arming clears the counts of failures.
+// After `skip` more attempts on `heap` (null: any) succeed, the next `count` fail.
 void heap_fail_allocations(HANDLE heap, int32_t skip, int32_t count);
-// A count for heap_fail_allocations: every allocation from the first failing one on fails.
-const int32_t HEAP_FAIL_FOREVER = INT32_MAX;
+const int32_t HEAP_FAIL_FOREVER = INT32_MAX; // a count: every attempt from then on fails
 void heap_fail_reset();
-// True while an armed failure has not struck yet.
-bool heap_fault_pending();
-// The failures since the last arming, of one kind.
+// The failures of one kind since heap_fail_allocations.
 int32_t heap_failures(AllocationFailure kind);
-// Allocation attempts made through the wrapper since the process started.
 uint32_t heap_allocation_attempts();
 #else
-// Without the harness the marking is nothing at all.
 class TolerateFailure {
   public:
     explicit TolerateFailure(AllocationFailure) {}

@@ -13,30 +13,25 @@ typedef void (*StateBlockCallback)(void *block);
 
 struct ObjectTable;
 
-// A table of zero-filled records of element_size bytes, slots growing by grow_step; null
-// when the heap has no room. Without room for its first slots it has none, and is not ready.
+// A table of zero-filled records; null when the heap has no room (for its slots: not ready).
 ObjectTable *object_table_create(int32_t element_size, int32_t grow_step,
                                  ObjectFreeCallback free_callback);
 // True for a table that has its slots.
 bool object_table_ready(const ObjectTable *table);
-// A zeroed record for the number (after free_callback has ended its old object); for ANY_ID
-// a new dynamic record. Null for another negative number or when the heap has no room.
+// A zeroed record for the number or ANY_ID; null for other negative numbers or no room.
 void *object_table_alloc(ObjectTable *table, ObjectNumber number);
-// The live record of a number: every record starts with a handle-sized word that is
-// non-zero while it lives. Null for any number that names none.
+// The live record (first word non-zero) of a number; null for any number that names none.
 void *object_table_get(ObjectTable *table, ObjectNumber number);
-// The slot of a numbered record, alive or not (its storage moves when the table grows);
-// null for a number outside the slots.
+// The slot of a number, alive or not; null for a number outside the slots.
 void *object_table_slot(ObjectTable *table, ObjectNumber number);
 // Zeroes a slot or frees a dynamic record; a number that names none does nothing.
 void object_table_free(ObjectTable *table, ObjectNumber number);
 // Starts an iteration: live slots in ascending order, then dynamic records oldest first.
 void object_table_iter_reset(ObjectTable *table);
-// The next record of the iteration and its number; null at the end. The record just
-// answered may be freed before the next call.
+// The next record and its number, which may be freed before the next call; null at the end.
 void *object_table_iter_next(ObjectTable *table, ObjectNumber *number);
 
-// A zero-filled block of `size` bytes, init_callback run on it; null when there is no room.
+// A zero-filled block, init_callback run on it; null when there is no room.
 void *state_block_alloc(int32_t size, StateBlockCallback init_callback,
                         StateBlockCallback release_callback);
 // The block itself; null for null.

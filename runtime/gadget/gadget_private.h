@@ -63,21 +63,17 @@ const int32_t EVENT_TYPE_LEFT_DOUBLE_CLICK = 2;
 const int32_t EVENT_TYPE_RIGHT_DOUBLE_CLICK = 3;
 const int32_t EVENT_TYPE_DRAG_START = 14002;
 
-// The gadget library's state block.
 GadgetLibState &gadget_library();
 // The gadget-list state; null when the library never started.
 GadgetListState *gadget_list_state();
 // The live record of a gadget number, or null.
 GadgetRecord *gadget_record(ObjectNumber number);
-// The record of a registered control, found through its control identifier (stored in
-// `number` when that is not null); null for a control that is no gadget.
+// A registered control's record, its number stored when `number` is not null; else null.
 GadgetRecord *gadget_record_of_control(HWND control, ObjectNumber *number);
 
-// Registers a control made by a kind under the number; the control's handle for a numbered
-// gadget, the number for ANY_ID; 0 for no record or no control.
+// Registers a kind's control; its handle (for ANY_ID the number), 0 for no record or control.
 intptr_t gadget_register(ObjectNumber number, GadgetRecord *record, HWND control,
                          const GadgetTypeOps *ops);
-// The procedure that every gadget's control gets on registration.
 LRESULT CALLBACK gadget_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 // Destroys the gadget under the number before its slot is handed out again.
 void gadget_destroy_existing(ObjectNumber number);
@@ -86,12 +82,10 @@ HWND gadget_top_window(HWND window);
 // Posts a gadget event of the control to its runtime window.
 void gadget_post_event(HWND control, int32_t event_type);
 
-// The init and release routines of the gadget-list state block.
 void gadget_list_state_init(void *block);
 void gadget_list_state_free(void *block);
 // The save record of a window that has been a gadget list, or null.
 GadgetListSave *gadget_list_save(HWND window);
-// The procedure of every window that has been a gadget list.
 LRESULT CALLBACK gadget_list_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 
 // gadget_image_create with an extended window style for the control.

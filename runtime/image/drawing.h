@@ -76,10 +76,9 @@ extern DrawingState drawing_state;
 void drawing_init();
 // True when drawing_init made the default brush and pen.
 bool drawing_ready();
-// Ends any drawing in progress, then makes `output` current. Answers its DC, or 0 when
-// no drawing could be started.
+// Ends any drawing in progress, then makes `output` current; its DC, or 0 when it cannot.
 HDC drawing_begin(const DrawingOutput *output);
-// Ends the drawing in progress and gives its DC back; nothing when none is in progress.
+// Ends the drawing in progress and gives its DC back; nothing when there is none.
 void drawing_end();
 // Plots to a buffer target, or through its DC when the buffer is not in use.
 void drawing_plot_buffer(int32_t x, int32_t y, int32_t color);

@@ -25,12 +25,10 @@ struct ImageLibState {
     ImageOutputBlock *output_block; // reached through state_block_get
 };
 
-// The image library's state block.
 ImageLibState &image_library();
 
 // image_create with a depth code: DEPTH_DISPLAY, or the bit count of a DIB section.
 intptr_t image_create_with_depth(ObjectNumber number, int32_t width, int32_t height, int32_t depth);
-// Frees the image and its bitmap (or icon); a number that names none does nothing.
 void image_free(ObjectNumber number);
 // Deletes the memory DC of the image output; drawing_end calls it.
 void image_output_release();
@@ -42,7 +40,6 @@ const int32_t MODE_OUTLINED = 4;
 const int32_t DC_STATE_USABLE = 1;
 const int32_t DC_STATE_BUFFER = -1; // OUTPUT_BUFFER only: the pixel buffer is in use
 
-// Sets the mode flags of the current target; nothing while no drawing is in progress.
 void drawing_mode(int32_t flags);
 // For a buffer target whose buffer is in use: fetch a DC again and re-apply the state.
 void drawing_restore_dc();

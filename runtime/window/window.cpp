@@ -180,46 +180,6 @@ static WindowRecord *slot_record(ObjectNumber number, WindowRecord *dynamic_reco
     return slot ? static_cast<WindowRecord *>(slot) : dynamic_record;
 }
 
-// The window style of window_open's flags: a caption when they hold no style at all.
-static DWORD window_style(uint32_t flags) {
-    flags &= ~OPEN_NO_GADGET_LIST;
-    if ((flags & ~NON_STYLE_FLAGS) == 0) flags |= WS_CAPTION;
-    return flags & ~NON_STYLE_FLAGS;
-}
-
-static WindowPlacement window_placement(int32_t x, int32_t y, int32_t inner_width,
-                                        int32_t inner_height, uint32_t flags, HWND parent) {
-    WindowPlacement place = {x, y, 0, 0};
-    outer_size(&place, window_style(flags), inner_width, inner_height);
-    bool centred = (flags & (OPEN_CENTRED | OPEN_CENTRED_ON_PARENT)) != 0;
-    if ((x == DEFAULT_POSITION || y == DEFAULT_POSITION) && !centred)
-        place.x = place.y = CW_USEDEFAULT;
-    if (flags & OPEN_CENTRED)
-        place_on_screen(&place);
-    else if (flags & OPEN_CENTRED_ON_PARENT)
-        place_on_reference(&place, parent);
-    return place;
-}
-
-// The record of a window that has just been created, as showing it left it; null when the
-// window procedures that showing runs closed it again.
-static WindowRecord *show_window(ObjectNumber number, HWND window, uint32_t flags) {
-    if (!(flags & OPEN_HIDDEN)) ShowWindow(window, show_command(window_style(flags)));
-    WindowRecord *record = window_record(number);
-    return record && record->window == window ? record : nullptr;
-}
-
-// The last steps, which leave the window open whatever they lack: its Tab entries, and
-// its being the current gadget list.
-static void complete_window(WindowRecord *record, HWND window, uint32_t flags) {
-    record->min_or_max = (window_style(flags) & (OPEN_MAXIMISED | OPEN_MINIMISED)) ? 1 : 0;
-    give_default_shortcuts(record);
-    record->mdi_client = nullptr;
-    if (flags & OPEN_NO_GADGET_LIST) return;
-    TolerateFailure without_list(FAILURE_WITHOUT_PART);
-    gadget_list_switch(window);
-}
-
 intptr_t window_open(ObjectNumber number, int32_t x, int32_t y, int32_t inner_width,
                      int32_t inner_height, const char *title, uint32_t flags, HWND parent) {
     WindowRecord *record =
@@ -227,13 +187,31 @@ intptr_t window_open(ObjectNumber number, int32_t x, int32_t y, int32_t inner_wi
     if (!record) return 0;
     bool any_id = number == ANY_ID;
     if (any_id) number = reinterpret_cast<ObjectNumber>(record);
+
     char class_name[CLASS_NAME_SIZE];
     window_class_name(class_name, number);
     register_window_class(class_name);
-    WindowPlacement place = window_placement(x, y, inner_width, inner_height, flags, parent);
+
+    bool keep_gadget_list = (flags & OPEN_NO_GADGET_LIST) != 0;
+    flags &= ~OPEN_NO_GADGET_LIST;
+    if ((flags & ~NON_STYLE_FLAGS) == 0) flags |= WS_CAPTION;
+    bool show = (flags & OPEN_HIDDEN) == 0;
+    flags &= ~OPEN_HIDDEN;
+    DWORD style = flags & ~(OPEN_CENTRED | OPEN_CENTRED_ON_PARENT);
+
+    WindowPlacement place = {x, y, 0, 0};
+    outer_size(&place, style, inner_width, inner_height);
+    bool centred = (flags & (OPEN_CENTRED | OPEN_CENTRED_ON_PARENT)) != 0;
+    if ((x == DEFAULT_POSITION || y == DEFAULT_POSITION) && !centred)
+        place.x = place.y = CW_USEDEFAULT;
+    if (flags & OPEN_CENTRED)
+        place_on_screen(&place);
+    else if (flags & OPEN_CENTRED_ON_PARENT)
+        place_on_reference(&place, parent);
+
     HWND window =
-        CreateWindowExA(0, class_name, title ? title : "", window_style(flags), place.x, place.y,
-                        place.width, place.height, parent, nullptr, app_instance(), nullptr);
+        CreateWindowExA(0, class_name, title ? title : "", style, place.x, place.y, place.width,
+                        place.height, parent, nullptr, app_instance(), nullptr);
     if (!window) {
         UnregisterClassA(class_name, app_instance());
         object_table_free(window_lib.window_table, number);
@@ -242,9 +220,18 @@ intptr_t window_open(ObjectNumber number, int32_t x, int32_t y, int32_t inner_wi
     record = slot_record(number, record);
     record->window = window;
     SetPropA(window, WINDOW_ID_PROPERTY, window_number_property(number));
-    record = show_window(number, window, flags);
-    if (!record) return 0;
-    complete_window(record, window, flags);
+    if (show) {
+        ShowWindow(window, show_command(style));
+        record = window_record(number); // showing runs window procedures too
+        if (!record || record->window != window) return 0;
+    }
+    record->min_or_max = (style & (OPEN_MAXIMISED | OPEN_MINIMISED)) ? 1 : 0;
+    give_default_shortcuts(record);
+    record->mdi_client = nullptr;
+    if (!keep_gadget_list) {
+        TolerateFailure without_list(FAILURE_WITHOUT_PART); // the window opens all the same
+        gadget_list_switch(window);
+    }
     return any_id ? number : reinterpret_cast<intptr_t>(window);
 }
 

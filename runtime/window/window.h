@@ -49,8 +49,7 @@ const int32_t SHORTCUT_SHIFT = 0x10000;
 const int32_t SHORTCUT_CONTROL = 0x20000;
 const int32_t SHORTCUT_ALT = 0x40000;
 
-// Creates the window table and the event and sizing state; window_lib_ready tells whether
-// it could.
+// Creates the window table and the event and sizing state.
 void window_lib_init();
 // True when window_lib_init made its table and both state blocks.
 bool window_lib_ready();
@@ -64,12 +63,9 @@ intptr_t window_open(ObjectNumber number, int32_t x, int32_t y, int32_t inner_wi
 int32_t window_inner_width(ObjectNumber number);
 int32_t window_inner_height(ObjectNumber number);
 
-// Waits for the next event or message and answers its code; 0 when the library never started.
+// Waits for the next event or message; its code, or 0 when the library never started.
 int32_t event_wait();
-// The number of the current event (a menu number for EVENT_MENU); 0 when the library never
-// started.
+// The current event's number (EVENT_MENU: the menu number); 0 when the library never started.
 intptr_t event_menu();
-// Binds a key (with SHORTCUT_ modifiers) of a window to a menu number and answers the
-// rebuilt accelerator table; null, the old shortcuts kept, when the number names no window
-// or there is no room.
+// Binds a window's key to a menu number; the new accelerator table, or null (nothing changed).
 HACCEL shortcut_add(ObjectNumber window, int32_t key, int32_t menu_number);

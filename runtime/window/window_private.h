@@ -67,11 +67,9 @@ struct WindowLibState {
     SizingState *sizing_state; // reached through state_block_get
 };
 
-// The window library's state block.
 WindowLibState &window_library();
-// The event state; null when the library never started.
+// The state blocks; null when the library never started.
 EventState *window_event_state();
-// The sizing loop's state; null when the library never started.
 SizingState *window_sizing_state();
 // The live record of a window number, or null.
 WindowRecord *window_record(ObjectNumber number);
@@ -81,13 +79,11 @@ ObjectNumber window_number_from_property(HANDLE value);
 // Closes one window; 0 when the number names no window.
 int32_t window_close(ObjectNumber number);
 
-// The class procedure of every runtime window.
 LRESULT CALLBACK window_class_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 // The runtime's own part of the class procedure: hooks, callbacks and event translation.
 LRESULT window_event_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 // Queues an event, merged with an equal newest one; null (the event lost) without room.
 PostedEvent *event_queue_post(EventState *state, int32_t event, intptr_t window);
-// Frees the event state's data record and the buffer it owns.
 void event_state_release(void *block);
 // True when `block` is a live block of the application heap of at least `least` bytes.
 // A data record arrives as a bare lParam from whoever sent the message: only such a
@@ -98,8 +94,7 @@ uint32_t window_commands_received();
 
 // event_wait that gives up after `milliseconds` (-1: never) and then answers 0.
 int32_t event_wait_timeout(int32_t milliseconds);
-// The accelerator table of a runtime window; null for any other window, or while a plain
-// Tab belongs to an editable rich-edit control.
+// A runtime window's accelerator table; null for other windows or a Tab for a rich edit.
 HACCEL accelerator_for_window(HWND window);
 
 // Moves the focus to the next (or previous) tab stop of the active window; 1 when it moved.

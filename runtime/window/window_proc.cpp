@@ -98,11 +98,13 @@ static LRESULT handle_erase(EventState *state, const MessageTarget &target, HWND
     return result;
 }
 
-static void apply_size_limits(const WindowRecord *record, MINMAXINFO *limits) {
+static LRESULT apply_size_limits(const WindowRecord *record, MINMAXINFO *limits) {
+    if (!record || !limits) return NOT_HANDLED;
     if (record->min_width) limits->ptMinTrackSize.x = record->min_width;
     if (record->min_height) limits->ptMinTrackSize.y = record->min_height;
     if (record->max_width) limits->ptMaxTrackSize.x = record->max_width;
     if (record->max_height) limits->ptMaxTrackSize.y = record->max_height;
+    return 0;
 }
 
 static void handle_shortcut_command(EventState *state, uint16_t command) {
@@ -171,125 +173,64 @@ static void take_aux_data(EventState *state, LPARAM lparam) {
     state->aux_data = data;
 }
 
-// One message on its way through the runtime's translation.
-struct MessageCall {
-    EventState *state;
-    const MessageTarget &target;
-    HWND window;
-    UINT message;
-    WPARAM wparam;
-    LPARAM lparam;
-};
-
-static LRESULT on_move_or_close(const MessageCall &m) {
-    if (m.target.number != ANY_ID) event_queue_post(m.state, int32_t(m.message), m.target.number);
-    return 0;
-}
-
-static LRESULT on_size(const MessageCall &m) {
-    return handle_size(m.state, m.target, m.window, m.wparam);
-}
-
-static LRESULT on_activate(const MessageCall &m) {
-    if (LOWORD(m.wparam) != WA_INACTIVE)
-        event_queue_post(m.state, EVENT_WINDOW_ACTIVATED, m.target.number);
-    return 1;
-}
-
-static LRESULT on_erase(const MessageCall &m) {
-    return handle_erase(m.state, m.target, m.window, reinterpret_cast<HDC>(m.wparam));
-}
-
-static LRESULT on_syscolor_change(const MessageCall &m) {
-    if (m.target.record && !m.target.record->mdi_client)
-        EnumChildWindows(m.window, syscolor_broadcast_proc, 0);
-    return NOT_HANDLED;
-}
-
-static LRESULT on_minmax(const MessageCall &m) {
-    if (!m.target.record || !m.lparam) return NOT_HANDLED;
-    apply_size_limits(m.target.record, reinterpret_cast<MINMAXINFO *>(m.lparam));
-    return 0;
-}
-
-static LRESULT on_notify(const MessageCall &m) {
-    const NMHDR *header = reinterpret_cast<const NMHDR *>(m.lparam);
-    return gadget_notify_dispatch(header ? header->hwndFrom : nullptr, m.window, m.message,
-                                  m.wparam, m.lparam);
-}
-
-static LRESULT on_command(const MessageCall &m) {
-    return handle_command(m.state, m.window, m.wparam, m.lparam);
-}
-
-// Messages whose lParam is the control they concern.
-static LRESULT on_control_message(const MessageCall &m) {
-    return gadget_notify_dispatch(reinterpret_cast<HWND>(m.lparam), m.window, m.message, m.wparam,
-                                  m.lparam);
-}
-
-// The event comes when the re-posted message passes through the thread's queue.
-static LRESULT on_item_mouse(const MessageCall &m) {
-    PostMessageA(m.window, MSG_ITEM_MOUSE_DEFERRED, m.wparam, m.lparam);
-    return 0;
-}
-
-static LRESULT on_item_mouse_deferred(const MessageCall &m) {
-    handle_item_mouse_deferred(m.state, m.wparam, m.lparam);
-    return 0;
-}
-
-static LRESULT on_gadget_event(const MessageCall &m) {
-    set_pending(m.state, EVENT_GADGET, intptr_t(m.wparam));
-    m.state->event_type = int32_t(m.lparam);
-    return 0;
-}
-
-static LRESULT on_data(const MessageCall &m) {
-    m.state->pending_event = EVENT_DATA;
-    take_aux_data(m.state, m.lparam);
-    return 0;
-}
-
-static LRESULT on_item_data(const MessageCall &m) {
-    set_pending(m.state, EVENT_ITEM_DATA, intptr_t(m.wparam));
-    take_aux_data(m.state, m.lparam);
-    return 0;
-}
-
-struct MessageRule {
-    UINT message;
-    LRESULT (*handle)(const MessageCall &m);
-};
-
-static const MessageRule MESSAGE_RULES[] = {
-    {WM_MOVE, on_move_or_close},
-    {WM_CLOSE, on_move_or_close},
-    {WM_SIZE, on_size},
-    {WM_ACTIVATE, on_activate},
-    {WM_ERASEBKGND, on_erase},
-    {WM_SYSCOLORCHANGE, on_syscolor_change},
-    {WM_GETMINMAXINFO, on_minmax},
-    {WM_NOTIFY, on_notify},
-    {WM_COMMAND, on_command},
-    {WM_HSCROLL, on_control_message},
-    {WM_VSCROLL, on_control_message},
-    {WM_CTLCOLOREDIT, on_control_message},
-    {WM_CTLCOLORLISTBOX, on_control_message},
-    {WM_CTLCOLORBTN, on_control_message},
-    {WM_CTLCOLORSTATIC, on_control_message},
-    {MSG_GADGET_FORWARD, on_control_message},
-    {MSG_ITEM_MOUSE, on_item_mouse},
-    {MSG_ITEM_MOUSE_DEFERRED, on_item_mouse_deferred},
-    {MSG_GADGET_EVENT, on_gadget_event},
-    {MSG_DATA, on_data},
-    {MSG_ITEM_DATA, on_item_data},
-};
-
-static LRESULT translate_message(const MessageCall &call) {
-    for (const MessageRule &rule : MESSAGE_RULES)
-        if (rule.message == call.message) return rule.handle(call);
-    return NOT_HANDLED;
+static LRESULT translate_message(EventState *state, const MessageTarget &target, HWND window,
+                                 UINT message, WPARAM wparam, LPARAM lparam) {
+    switch (message) {
+    case WM_MOVE:
+    case WM_CLOSE:
+        if (target.number != ANY_ID) event_queue_post(state, int32_t(message), target.number);
+        return 0;
+    case WM_SIZE:
+        return handle_size(state, target, window, wparam);
+    case WM_ACTIVATE:
+        if (LOWORD(wparam) != WA_INACTIVE)
+            event_queue_post(state, EVENT_WINDOW_ACTIVATED, target.number);
+        return 1;
+    case WM_ERASEBKGND:
+        return handle_erase(state, target, window, reinterpret_cast<HDC>(wparam));
+    case WM_SYSCOLORCHANGE:
+        if (target.record && !target.record->mdi_client)
+            EnumChildWindows(window, syscolor_broadcast_proc, 0);
+        return NOT_HANDLED;
+    case WM_GETMINMAXINFO:
+        return apply_size_limits(target.record, reinterpret_cast<MINMAXINFO *>(lparam));
+    case WM_NOTIFY: {
+        const NMHDR *header = reinterpret_cast<const NMHDR *>(lparam);
+        return gadget_notify_dispatch(header ? header->hwndFrom : nullptr, window, message, wparam,
+                                      lparam);
+    }
+    case WM_COMMAND:
+        return handle_command(state, window, wparam, lparam);
+    case WM_HSCROLL:
+    case WM_VSCROLL:
+    case WM_CTLCOLOREDIT:
+    case WM_CTLCOLORLISTBOX:
+    case WM_CTLCOLORBTN:
+    case WM_CTLCOLORSTATIC:
+    case MSG_GADGET_FORWARD:
+        return gadget_notify_dispatch(reinterpret_cast<HWND>(lparam), window, message, wparam,
+                                      lparam);
+    case MSG_ITEM_MOUSE: // the event comes when the re-posted message passes the queue
+        PostMessageA(window, MSG_ITEM_MOUSE_DEFERRED, wparam, lparam);
+        return 0;
+    case MSG_ITEM_MOUSE_DEFERRED:
+        handle_item_mouse_deferred(state, wparam, lparam);
+        return 0;
+    case MSG_GADGET_EVENT:
+        set_pending(state, EVENT_GADGET, intptr_t(wparam));
+        state->event_type = int32_t(lparam);
+        return 0;
+    case MSG_DATA:
+        state->pending_event = EVENT_DATA;
+        take_aux_data(state, lparam);
+        return 0;
+    case MSG_ITEM_DATA:
+        set_pending(state, EVENT_ITEM_DATA, intptr_t(wparam));
+        take_aux_data(state, lparam);
+        return 0;
+    default:
+        return NOT_HANDLED;
+    }
 }
 
 LRESULT window_event_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
@@ -307,7 +248,7 @@ LRESULT window_event_proc(HWND window, UINT message, WPARAM wparam, LPARAM lpara
     }
     if (!state) return NOT_HANDLED;
     state->event_window = target.number;
-    return translate_message({state, target, window, message, wparam, lparam});
+    return translate_message(state, target, window, message, wparam, lparam);
 }
 
 static bool frame_takes_message(LRESULT result, UINT message, LPARAM lparam) {
