@@ -30,13 +30,7 @@ bool wait_for(int32_t wanted, std::vector<int32_t> *seen = nullptr) {
 // Presses a key and returns everything the wait answers until the queue runs dry.
 std::vector<int32_t> press_and_collect(WORD key, bool shift = false) {
     press_key(key, shift);
-    std::vector<int32_t> answers;
-    for (int i = 0; i < 200; i++) {
-        int32_t answer = event_wait_timeout(150);
-        if (!answer) break;
-        answers.push_back(answer);
-    }
-    return answers;
+    return wait_all(150);
 }
 
 bool contains(const std::vector<int32_t> &list, int32_t value) {

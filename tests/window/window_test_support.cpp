@@ -25,10 +25,10 @@ void clear_events() {
     events()->pending_event = 0;
 }
 
-std::vector<int32_t> wait_all() {
+std::vector<int32_t> wait_all(int32_t milliseconds) {
     std::vector<int32_t> answers;
     for (int i = 0; i < 10000; i++) {
-        int32_t answer = event_wait_timeout(0);
+        int32_t answer = event_wait_timeout(milliseconds);
         if (!answer) break;
         answers.push_back(answer);
     }

@@ -16,8 +16,8 @@ std::vector<QueuedEvent> queued_events();
 std::vector<int32_t> queued_codes(std::initializer_list<int32_t> codes);
 // Takes every queued event and clears the pending one, without touching the thread queue.
 void clear_events();
-// Runs event_wait_timeout(0) until it answers 0; returns every answer.
-std::vector<int32_t> wait_all();
+// Runs event_wait_timeout until it answers 0; returns every answer.
+std::vector<int32_t> wait_all(int32_t milliseconds = 0);
 
 // Closes every runtime window and empties the event queue after each test.
 class WindowTest : public testing::Test {
