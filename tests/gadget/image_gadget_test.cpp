@@ -10,15 +10,12 @@ static const COLORREF WHITE = RGB(0xFF, 0xFF, 0xFF);
 using Extent = std::pair<LONG, LONG>;
 
 static Extent extent(HWND window) {
-    RECT rect = {};
-    GetWindowRect(window, &rect);
+    RECT rect = window_rect(window);
     return {rect.right - rect.left, rect.bottom - rect.top};
 }
 
 static POINT position_in(HWND parent, HWND window) {
-    RECT rect = {};
-    GetWindowRect(window, &rect);
-    POINT point = {rect.left, rect.top};
+    POINT point = {window_rect(window).left, window_rect(window).top};
     ScreenToClient(parent, &point);
     return point;
 }

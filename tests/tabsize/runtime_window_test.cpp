@@ -104,8 +104,7 @@ TEST_F(RuntimeWindow, TheEventWaitKeepsReturningEventsWhileTheWindowIsSized) {
     ASSERT_NE(window, nullptr);
     WindowRecord *record = window_record(NUMBER);
     ASSERT_NE(record, nullptr);
-    RECT start_rect;
-    GetWindowRect(window, &start_rect);
+    RECT start_rect = window_rect(window);
     record->max_width = uint16_t(start_rect.right - start_rect.left + 100);
     int32_t mid_y = (start_rect.top + start_rect.bottom) / 2;
 
@@ -128,8 +127,6 @@ TEST_F(RuntimeWindow, TheEventWaitKeepsReturningEventsWhileTheWindowIsSized) {
     pointer_button(false);
     button_down = false;
     EXPECT_EQ(sizing()->active, 0);
-    RECT end_rect;
-    GetWindowRect(window, &end_rect);
-    EXPECT_EQ(end_rect.right, start_rect.right + 100);
+    EXPECT_EQ(window_rect(window).right, start_rect.right + 100);
     EXPECT_EQ(window_inner_width(NUMBER), 400);
 }

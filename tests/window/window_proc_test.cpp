@@ -237,9 +237,7 @@ TEST_F(WindowEvents, SizeLimitsReplaceOnlyWhatTheRecordSets) {
     EXPECT_EQ(limits.ptMaxTrackSize.y, 400);
     // The system applies them: a maximised window is no taller than the limit.
     ShowWindow(window, SW_MAXIMIZE);
-    RECT rect;
-    GetWindowRect(window, &rect);
-    EXPECT_LE(rect.bottom - rect.top, 400);
+    EXPECT_LE(window_rect(window).bottom - window_rect(window).top, 400);
 }
 
 LRESULT erase_answer(HDC, HWND) {
@@ -339,9 +337,7 @@ TEST_F(WindowEvents, AFrameWithAnMdiClientPassesItsMessagesToTheFrameProcedure) 
     EXPECT_EQ(GetFocus(), client); // the frame procedure hands the focus to the client
     // WM_SIZE stays with the window: the frame procedure would stretch the client.
     SendMessageA(window, WM_SIZE, SIZE_RESTORED, MAKELPARAM(300, 200));
-    RECT rect;
-    GetWindowRect(client, &rect);
-    EXPECT_EQ(rect.right - rect.left, 100);
+    EXPECT_EQ(window_rect(client).right - window_rect(client).left, 100);
     RemovePropA(window, "KX_MDI_Gadget");
 }
 
