@@ -17,6 +17,17 @@ CoreState &core_library();
 // The heap of dynamically numbered records; null before object_heap_init.
 HANDLE object_heap();
 
+#ifdef HM_TEST_SEAMS
+// The allocation-failure harness, in test builds only. After `skip` more attempts on `heap` (null:
+// any) succeed, the next `count` fail.
+void heap_fail_allocations(HANDLE heap, int32_t skip, int32_t count);
+const int32_t HEAP_FAIL_FOREVER = INT32_MAX; // a count: every attempt from then on fails
+void heap_fail_reset();
+// The failures of one kind since heap_fail_allocations.
+int32_t heap_failures(AllocationFailure kind);
+uint32_t heap_allocation_attempts();
+#endif
+
 // Header in front of the record of a dynamically numbered object (same block).
 struct DynamicNode {
     DynamicNode *next; // next older node, null at the tail

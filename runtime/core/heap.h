@@ -40,8 +40,8 @@ void heap_free(HANDLE heap, void *block);
 enum AllocationFailure { FAILURE_HARD, FAILURE_LOST_EVENT, FAILURE_WITHOUT_PART, FAILURE_KINDS };
 
 #ifdef HM_TEST_SEAMS
-// The allocation-failure harness, in test builds only. Marks the allocations made while it
-// lives as of one tolerated kind.
+// Marks the allocations made while it lives as of one tolerated kind, for the
+// allocation-failure harness of the test builds.
 class TolerateFailure {
   public:
     explicit TolerateFailure(AllocationFailure kind);
@@ -50,14 +50,6 @@ class TolerateFailure {
   private:
     AllocationFailure outer;
 };
-
-// After `skip` more attempts on `heap` (null: any) succeed, the next `count` fail.
-void heap_fail_allocations(HANDLE heap, int32_t skip, int32_t count);
-const int32_t HEAP_FAIL_FOREVER = INT32_MAX; // a count: every attempt from then on fails
-void heap_fail_reset();
-// The failures of one kind since heap_fail_allocations.
-int32_t heap_failures(AllocationFailure kind);
-uint32_t heap_allocation_attempts();
 #else
 class TolerateFailure {
   public:

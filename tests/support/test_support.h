@@ -7,7 +7,7 @@
 #include <functional>
 #include <initializer_list>
 #include <string>
-#include "runtime/core/heap.h"
+#include "runtime/core/core_private.h"
 #include "tests/support/input.h"
 
 // The host of every test program, on which main starts the runtime once.
