@@ -4,40 +4,66 @@
 #include "runtime/gadget/gadget.h"
 #include "runtime/image/drawing.h"
 #include "runtime/image/image.h"
+#include "runtime/runtime.h"
 #include "runtime/window/window.h"
 #include <string.h>
 
 AppGlobals app;
 
-struct Shortcut {
-    int32_t key;
-    int32_t menu;
-};
+static const char APP_TITLE[] = "Heightmap";
+static const SIZE_T APP_HEAP_INITIAL_SIZE = 4096;
+static const int32_t PICTURE_SIZE = GRID_LAST; // one pixel per usable cell
+// The window's two Tab entries, which every runtime window starts with.
+static const int32_t TAB_SHORTCUT_COUNT = 2;
 
-// Registered in this order; the menu number selects the command in app_run_command.
-static const Shortcut app_shortcuts[APP_MENU_COUNT] = {
-    {VK_RETURN, 0}, {'1', 1}, {'2', 2}, {'N', 3}, {'Z', 4}, {'B', 5}, {'I', 6},
-};
+static const int32_t PULL_LEVEL = 160;
+static const float PULL_FRACTION = 0.05f;
+static const int32_t JITTER_CHANCE = 128;
+static const int32_t JITTER_AMOUNT = 2;
 
-static bool table_ready(const ObjectTable *table) {
-    return table && table->slots;
+static void regenerate() {
+    terrain_generate(app.grid);
+}
+static void show_grey() {
+    app.color_view = 0;
+}
+static void show_colour() {
+    app.color_view = 1;
+}
+static void pull_to_level() {
+    terrain_pull_to_level(app.grid, PULL_LEVEL, PULL_FRACTION);
+}
+static void jitter() {
+    terrain_jitter(app.grid, JITTER_CHANCE, JITTER_AMOUNT);
+}
+static void smooth() {
+    terrain_smooth(app.grid);
+}
+static void invert() {
+    terrain_invert(app.grid);
 }
 
-// The libraries' start-ups report nothing; what they made is checked here instead, so
-// that a start-up short of memory ends at once instead of running half-made.
-static bool app_runtime_init() {
-    memory_init();
-    object_heap_init();
-    drawing_init();
-    window_lib_init();
-    gadget_lib_init();
-    runtime_flags_reset();
-    image_lib_init();
-    const GadgetListState *lists = gadget_lib.list_state;
-    return core_state.object_heap && core_state.scratch_block &&
-           table_ready(window_lib.window_table) && window_lib.event_state &&
-           window_lib.sizing_state && table_ready(gadget_lib.gadget_table) && lists &&
-           lists->nest_stack && table_ready(image_lib.image_table) && image_lib.output_block;
+struct AppCommand {
+    int32_t key;
+    intptr_t menu;
+    void (*run)();
+};
+
+// Bound in this order at start-up; a menu event runs the command of its menu number.
+static const AppCommand APP_COMMANDS[APP_MENU_COUNT] = {
+    {VK_RETURN, 0, regenerate}, {'1', 1, show_grey}, {'2', 2, show_colour}, {'N', 3, pull_to_level},
+    {'Z', 4, jitter},           {'B', 5, smooth},    {'I', 6, invert},
+};
+
+static const AppCommand *app_command(intptr_t menu) {
+    for (const AppCommand &command : APP_COMMANDS)
+        if (command.menu == menu) return &command;
+    return nullptr;
+}
+
+int32_t app_command_key(intptr_t menu) {
+    const AppCommand *command = app_command(menu);
+    return command ? command->key : 0;
 }
 
 static void app_render() {
@@ -59,25 +85,26 @@ static bool app_show_picture() {
 // program that cannot obey its keys does not start.
 static bool app_bind_keys() {
     HACCEL table = nullptr;
-    for (const Shortcut &s : app_shortcuts) {
-        table = shortcut_add(0, s.key, s.menu);
+    for (const AppCommand &command : APP_COMMANDS) {
+        table = shortcut_add(0, command.key, int32_t(command.menu));
         if (!table) return false;
     }
-    return CopyAcceleratorTableA(table, nullptr, 0) == APP_MENU_COUNT + 2;
+    return CopyAcceleratorTableA(table, nullptr, 0) == APP_MENU_COUNT + TAB_SHORTCUT_COUNT;
 }
 
 bool app_start() {
     memset(&app, 0, sizeof app);
     app.host.app_instance = GetModuleHandleA(nullptr);
-    app.host.app_heap = HeapCreate(0, 4096, 0);
+    app.host.app_heap = HeapCreate(0, APP_HEAP_INITIAL_SIZE, 0);
     if (!app.host.app_heap) return false;
     runtime_host = &app.host;
-    bool started = app_runtime_init() && grid_alloc(app.grid);
+    bool started = runtime_start() && grid_alloc(app.grid);
     if (started) {
         terrain_generate(app.grid);
-        started = image_create(0, 513, 513) != 0 &&
-                  window_open(0, 0, 0, 513, 513, "Heightmap", 0x00C80001) != 0 &&
-                  app_show_picture() && app_bind_keys();
+        started =
+            image_create(0, PICTURE_SIZE, PICTURE_SIZE) != 0 &&
+            window_open(0, 0, 0, PICTURE_SIZE, PICTURE_SIZE, APP_TITLE, APP_WINDOW_FLAGS) != 0 &&
+            app_show_picture() && app_bind_keys();
     }
     if (!started) {
         app_end();
@@ -86,35 +113,10 @@ bool app_start() {
     return true;
 }
 
-static void app_run_command(intptr_t menu) {
-    switch (menu) {
-    case 0:
-        terrain_generate(app.grid);
-        break;
-    case 1:
-        app.color_view = 0;
-        break;
-    case 2:
-        app.color_view = 1;
-        break;
-    case 3:
-        terrain_pull_to_level(app.grid, 160, 0.05f);
-        break;
-    case 4:
-        terrain_jitter(app.grid, 128, 2);
-        break;
-    case 5:
-        terrain_smooth(app.grid);
-        break;
-    case 6:
-        terrain_invert(app.grid);
-        break;
-    }
-}
-
 void app_menu_event(intptr_t menu) {
-    if (menu >= 0 && menu < APP_MENU_COUNT) {
-        app_run_command(menu);
+    const AppCommand *command = app_command(menu);
+    if (command) {
+        command->run();
         app.redraw = 1;
     }
     if (app.redraw) {
@@ -129,13 +131,6 @@ void app_command_loop() {
         app.last_event = event_wait();
         if (app.last_event == EVENT_MENU) app_menu_event(event_menu());
     } while (app.last_event != EVENT_WINDOW_CLOSE);
-}
-
-void runtime_end() {
-    image_lib_end();
-    gadget_lib_end();
-    window_lib_end();
-    runtime_core_end();
 }
 
 void app_end() {

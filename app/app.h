@@ -4,6 +4,7 @@
 #include <stdint.h>
 #include "app/grid.h"
 #include "runtime/core/heap.h"
+#include "runtime/window/window.h"
 
 struct AppGlobals {
     RuntimeHost host; // app_heap, then app_instance: read by every runtime library
@@ -16,6 +17,8 @@ struct AppGlobals {
 extern AppGlobals app;
 
 const int32_t APP_MENU_COUNT = 7;
+// The program's window: centred, with a caption and a system menu (and so a close box).
+const uint32_t APP_WINDOW_FLAGS = OPEN_CENTRED | WS_CAPTION | WS_SYSMENU;
 
 // Exit codes of the process.
 const UINT APP_EXIT_NORMAL = 0;
@@ -30,8 +33,8 @@ bool app_start();
 void app_menu_event(intptr_t menu);
 // Waits for events until the window's close event.
 void app_command_loop();
-// The runtime's end sequence.
-void runtime_end();
 // Ends the runtime and destroys the application heap.
 void app_end();
+// The virtual key bound to a menu number; 0 for a number that has no command.
+int32_t app_command_key(intptr_t menu);
 [[noreturn]] void app_main();

@@ -1,5 +1,4 @@
 #include "app/terrain.h"
-#include "app/terrain_draw.h"
 #include "app/terrain_math.h"
 #include "runtime/core/array.h"
 #include "runtime/core/numeric.h"
@@ -7,7 +6,24 @@
 #include <emmintrin.h>
 #include <math.h>
 
+#ifdef HM_TEST_SEAMS
+#include "app/terrain_draw.h"
+
 int32_t (*terrain_draw)(int32_t max) = random_upto;
+
+// Draws through terrain_draw, for tests that dictate them.
+struct DictatedDraws {
+    int32_t draw(int32_t max) { return terrain_draw(max); }
+};
+
+static int32_t corner_draw() {
+    return terrain_draw(1);
+}
+#else
+static int32_t corner_draw() {
+    return random_upto(1);
+}
+#endif
 
 // Every expression is worked out in double and rounded to float where it is stored, so the
 // terrain is the same whatever precision the compiler would otherwise keep in registers.
@@ -35,6 +51,12 @@ struct Level {
 // A finite float is below 2^128, so halving it 127 times brings it to 2 or less.
 const int32_t MAX_LEVELS = 128;
 
+// A rectangle this large or smaller in both directions is a leaf: one cell.
+const float LEAF_EXTENT = 2.0f;
+// The spread of a displacement is (hw + hh) / SPREAD_DIVISOR * SPREAD_SCALE.
+const double SPREAD_DIVISOR = 1026.0;
+const double SPREAD_SCALE = 3.0;
+
 // The four quadrants of a split, clockwise from the top-left.
 struct Quadrants {
     float xm, ym; // where the right and the bottom quadrants start
@@ -47,11 +69,6 @@ struct RandomDraws {
     RandomBuffer buffer;
     int64_t remaining;
     int32_t draw(int32_t max) { return random_scale(buffer.take(remaining--), max); }
-};
-
-// Draws through terrain_draw, for tests that dictate them.
-struct DictatedDraws {
-    int32_t draw(int32_t max) { return terrain_draw(max); }
 };
 
 template <typename Draws> struct Generation {
@@ -206,12 +223,12 @@ const Level *make_levels(float w, float h, Level *levels) {
     for (Level *level = levels;; level++) {
         level->hw = float(double(w) / 2.0);
         level->hh = float(double(h) / 2.0);
-        level->spread = (double(level->hw) + level->hh) / 1026.0 * 3.0;
+        level->spread = (double(level->hw) + level->hh) / SPREAD_DIVISOR * SPREAD_SCALE;
         level->displacement[0] = float((0 - 0.5) * level->spread);
         level->displacement[1] = float((1 - 0.5) * level->spread);
         w = level->hw;
         h = level->hh;
-        level->quadrants_split = w > 2.0f || h > 2.0f;
+        level->quadrants_split = w > LEAF_EXTENT || h > LEAF_EXTENT;
         if (!level->quadrants_split) return level;
     }
 }
@@ -227,7 +244,7 @@ int64_t split_count(int32_t depths) {
 }
 
 void subdivide(HeightGrid &grid, float x, float y, float w, float h, const Corners &c) {
-    if (!(w > 2.0f || h > 2.0f)) {
+    if (!(w > LEAF_EXTENT || h > LEAF_EXTENT)) {
         write_leaf(grid, x, y, c);
         return;
     }
@@ -235,11 +252,13 @@ void subdivide(HeightGrid &grid, float x, float y, float w, float h, const Corne
     if (isinf(w) || isinf(h)) return;
     Level levels[MAX_LEVELS];
     const Level *last = make_levels(w, h, levels);
+#ifdef HM_TEST_SEAMS
     if (terrain_draw != random_upto) {
         DictatedDraws dictated;
         generate_from(grid, dictated, levels, last, x, y, c);
         return;
     }
+#endif
     RandomDraws random = {{}, split_count(int32_t(last - levels) + 1)};
     generate_from(grid, random, levels, last, x, y, c);
 }
@@ -256,10 +275,10 @@ int32_t terrain_generate(HeightGrid &grid) {
     if (!grid.data) return 0; // a grid that was never allocated has nothing to fill
     int32_t width = array_dim_size(grid.data, 1);
     int32_t height = array_dim_size(grid.data, 2);
-    float c1 = float(terrain_draw(1));
-    float c2 = float(terrain_draw(1));
-    float c3 = float(terrain_draw(1));
-    float c4 = float(terrain_draw(1));
+    float c1 = float(corner_draw());
+    float c2 = float(corner_draw());
+    float c3 = float(corner_draw());
+    float c4 = float(corner_draw());
     subdivide(grid, 1.0f, 1.0f, float(width), float(height), {c1, c2, c3, c4});
     return 0;
 }

@@ -297,6 +297,25 @@ static double ratio_limit(RowKind kind) {
 static const double STARTUP_ALLOWANCE_MS = 150.0;
 static const double NOISY_SPREAD = 1.05;
 
+// The start-up rows, from the start-up times of both programs.
+static void print_start_ups(const std::vector<double> &heightmap_times,
+                            const std::vector<double> &minimal_times, double floor) {
+    Summary heightmap_start = summarize(heightmap_times);
+    Summary minimal_start = summarize(minimal_times);
+    if (heightmap_start.median < 0 || minimal_start.median < 0) {
+        printf("start-up: a program showed no picture\n");
+        return;
+    }
+    char buffer[64];
+    double over = heightmap_start.median - minimal_start.median;
+    sprintf(buffer, "<= minimal + %.0f ms %s (+%.1f ms)", STARTUP_ALLOWANCE_MS,
+            over <= STARTUP_ALLOWANCE_MS ? "met" : "MISSED", over);
+    Summary no_spread = {heightmap_start.median / floor, -1, -1, -1, -1};
+    print_row("start-up to first picture", heightmap_start, no_spread, buffer);
+    no_spread.median = minimal_start.median / floor;
+    print_row("start-up of a minimal window", minimal_start, no_spread, "");
+}
+
 int main(int argc, char **argv) {
     if (!app_start()) {
         fprintf(stderr, "bench: the program could not start\n");
@@ -343,19 +362,7 @@ int main(int argc, char **argv) {
         print_row(row.name, summarize(row.times), ratio,
                   limit ? verdict(ratio.median, limit, buffer) : "");
     }
-    Summary heightmap_start = summarize(heightmap_times);
-    Summary minimal_start = summarize(minimal_times);
-    if (heightmap_start.median >= 0 && minimal_start.median >= 0) {
-        double over = heightmap_start.median - minimal_start.median;
-        sprintf(buffer, "<= minimal + %.0f ms %s (+%.1f ms)", STARTUP_ALLOWANCE_MS,
-                over <= STARTUP_ALLOWANCE_MS ? "met" : "MISSED", over);
-        Summary no_spread = {heightmap_start.median / floor, -1, -1, -1, -1};
-        print_row("start-up to first picture", heightmap_start, no_spread, buffer);
-        no_spread.median = minimal_start.median / floor;
-        print_row("start-up of a minimal window", minimal_start, no_spread, "");
-    } else if (argc >= 3) {
-        printf("start-up: a program showed no picture\n");
-    }
+    if (argc >= 3) print_start_ups(heightmap_times, minimal_times, floor);
     // On a shared machine another process may compete during the run: a wide spread of the
     // floor's own times shows it, and such a run is better repeated.
     Summary floor_times = summarize(rows[0].times);

@@ -1,5 +1,4 @@
-#include "runtime/core/array.h"
-#include "runtime/core/heap.h"
+#include "runtime/core/core_private.h"
 #include <string.h>
 
 static void set_descriptor_data(void *descriptor, void *data) {
@@ -15,7 +14,8 @@ void *array_alloc_block(int32_t element_count, int32_t element_size, int32_t aux
                         void *descriptor, int32_t type_code) {
     if (!descriptor) return nullptr;
     // Sizes that are negative or do not fit the address space are refused like a full heap.
-    uint64_t bytes = uint64_t(int64_t(element_count) + 1) * uint64_t(element_size) + sizeof(ArrayHeader);
+    uint64_t bytes =
+        uint64_t(int64_t(element_count) + 1) * uint64_t(element_size) + sizeof(ArrayHeader);
     void *block = nullptr;
     if (element_count >= 0 && element_size > 0 && bytes <= uint64_t(INTPTR_MAX))
         block = heap_alloc(app_heap(), HEAP_ZERO_MEMORY, SIZE_T(bytes));

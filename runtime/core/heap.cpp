@@ -1,28 +1,31 @@
-#include "runtime/core/heap.h"
+#include "runtime/core/core_private.h"
 
 RuntimeHost *runtime_host;
-CoreState core_state;
+static CoreState core_state;
 
-struct HeapFaultPlan {
-    int32_t armed;
-    HANDLE heap;
-    int32_t skip;
-    int32_t count;
-    uint32_t attempts;
-};
+static const SIZE_T SCRATCH_HEAP_INITIAL_SIZE = 4096;
+static const int32_t SCRATCH_BLOCK_SIZE = 16;
+static const SIZE_T OBJECT_HEAP_INITIAL_SIZE = 1024;
 
-static HeapFaultPlan fault_plan;
+CoreState &core_library() {
+    return core_state;
+}
 
 void memory_init() {
-    core_state.scratch_heap = HeapCreate(HEAP_NO_SERIALIZE, 4096, 0);
+    core_state.scratch_heap = HeapCreate(HEAP_NO_SERIALIZE, SCRATCH_HEAP_INITIAL_SIZE, 0);
     core_state.scratch_block = nullptr;
-    if (core_state.scratch_heap)
-        core_state.scratch_block = heap_alloc(core_state.scratch_heap, HEAP_NO_SERIALIZE, 16);
-    core_state.scratch_size = 16;
+    if (core_state.scratch_heap) {
+        TolerateFailure without_block(FAILURE_WITHOUT_PART);
+        core_state.scratch_block =
+            heap_alloc(core_state.scratch_heap, HEAP_NO_SERIALIZE, SCRATCH_BLOCK_SIZE);
+    }
+    core_state.scratch_size = SCRATCH_BLOCK_SIZE;
     core_state.scratch_position = 0;
 }
 
-void object_heap_init() { core_state.object_heap = HeapCreate(0, 1024, 0); }
+void object_heap_init() {
+    core_state.object_heap = HeapCreate(0, OBJECT_HEAP_INITIAL_SIZE, 0);
+}
 
 void runtime_flags_reset() {
     core_state.runtime_flags[0] = 0;
@@ -31,9 +34,42 @@ void runtime_flags_reset() {
 
 void runtime_core_end() {}
 
-HANDLE app_heap() { return runtime_host ? runtime_host->app_heap : nullptr; }
+bool core_ready() {
+    return core_state.object_heap && core_state.scratch_block;
+}
 
-HANDLE object_heap() { return core_state.object_heap; }
+HANDLE app_heap() {
+    return runtime_host ? runtime_host->app_heap : nullptr;
+}
+
+HINSTANCE app_instance() {
+    return runtime_host ? runtime_host->app_instance : nullptr;
+}
+
+HANDLE object_heap() {
+    return core_state.object_heap;
+}
+
+#ifdef HM_TEST_SEAMS
+struct HeapFaultPlan {
+    int32_t armed;
+    HANDLE heap;
+    int32_t skip;
+    int32_t count;
+    uint32_t attempts;
+    AllocationFailure tolerated; // the kind of the allocations being made now
+    int32_t failures[FAILURE_KINDS];
+};
+
+static HeapFaultPlan fault_plan;
+
+TolerateFailure::TolerateFailure(AllocationFailure kind) : outer(fault_plan.tolerated) {
+    fault_plan.tolerated = kind;
+}
+
+TolerateFailure::~TolerateFailure() {
+    fault_plan.tolerated = outer;
+}
 
 static bool allocation_should_fail(HANDLE heap) {
     fault_plan.attempts++;
@@ -43,14 +79,36 @@ static bool allocation_should_fail(HANDLE heap) {
         fault_plan.skip--;
         return false;
     }
-    if (fault_plan.count > 0) {
-        fault_plan.count--;
-        if (fault_plan.count == 0) fault_plan.armed = 0;
-        return true;
-    }
+    fault_plan.failures[fault_plan.tolerated]++;
+    if (fault_plan.count != HEAP_FAIL_FOREVER && --fault_plan.count == 0) fault_plan.armed = 0;
+    return true;
+}
+
+void heap_fail_allocations(HANDLE heap, int32_t skip, int32_t count) {
+    fault_plan.heap = heap;
+    fault_plan.skip = skip;
+    fault_plan.count = count;
+    fault_plan.armed = count > 0;
+    for (int32_t &failures : fault_plan.failures)
+        failures = 0;
+}
+
+void heap_fail_reset() {
     fault_plan.armed = 0;
+}
+
+int32_t heap_failures(AllocationFailure kind) {
+    return fault_plan.failures[kind];
+}
+
+uint32_t heap_allocation_attempts() {
+    return fault_plan.attempts;
+}
+#else
+static inline bool allocation_should_fail(HANDLE) {
     return false;
 }
+#endif
 
 void *heap_alloc(HANDLE heap, DWORD flags, SIZE_T size) {
     if (!heap || allocation_should_fail(heap)) return nullptr;
@@ -65,16 +123,3 @@ void *heap_realloc(HANDLE heap, DWORD flags, void *block, SIZE_T size) {
 void heap_free(HANDLE heap, void *block) {
     if (heap && block) HeapFree(heap, 0, block);
 }
-
-void heap_fail_allocations(HANDLE heap, int32_t skip, int32_t count) {
-    fault_plan.heap = heap;
-    fault_plan.skip = skip;
-    fault_plan.count = count;
-    fault_plan.armed = count > 0;
-}
-
-void heap_fail_reset() { fault_plan.armed = 0; }
-
-bool heap_fault_pending() { return fault_plan.armed != 0; }
-
-uint32_t heap_allocation_attempts() { return fault_plan.attempts; }

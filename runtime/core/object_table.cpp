@@ -1,9 +1,13 @@
-#include "runtime/core/object_table.h"
-#include "runtime/core/heap.h"
+#include "runtime/core/core_private.h"
 #include <string.h>
 
-static void *node_record(DynamicNode *node) { return node + 1; }
+static void *node_record(DynamicNode *node) {
+    return node + 1;
+}
 
+static bool object_record_alive(const void *record) {
+    return *static_cast<const uintptr_t *>(record) != 0;
+}
 
 static bool is_slot_number(const ObjectTable *table, ObjectNumber number) {
     return number >= 0 && number < table->capacity;
@@ -28,10 +32,15 @@ ObjectTable *object_table_create(int32_t element_size, int32_t grow_step,
     table->element_size = element_size;
     table->grow_step = grow_step;
     table->capacity = grow_step;
+    TolerateFailure without_slots(FAILURE_WITHOUT_PART);
     table->slots = static_cast<uint8_t *>(
         heap_alloc(app_heap(), HEAP_ZERO_MEMORY, SIZE_T(element_size) * SIZE_T(grow_step)));
     if (!table->slots) table->capacity = 0;
     return table;
+}
+
+bool object_table_ready(const ObjectTable *table) {
+    return table && table->slots;
 }
 
 static void *alloc_dynamic(ObjectTable *table) {
@@ -50,8 +59,9 @@ static bool grow_slots(ObjectTable *table, ObjectNumber number) {
     int64_t capacity = int64_t(number) + table->grow_step;
     int64_t bytes = capacity * table->element_size;
     if (bytes > int64_t(INTPTR_MAX)) return false;
-    void *slots = table->slots ? heap_realloc(app_heap(), HEAP_ZERO_MEMORY, table->slots, SIZE_T(bytes))
-                               : heap_alloc(app_heap(), HEAP_ZERO_MEMORY, SIZE_T(bytes));
+    void *slots = table->slots
+                      ? heap_realloc(app_heap(), HEAP_ZERO_MEMORY, table->slots, SIZE_T(bytes))
+                      : heap_alloc(app_heap(), HEAP_ZERO_MEMORY, SIZE_T(bytes));
     if (!slots) return false;
     table->slots = static_cast<uint8_t *>(slots);
     table->capacity = int32_t(capacity);
@@ -64,6 +74,11 @@ void *object_table_alloc(ObjectTable *table, ObjectNumber number) {
     if (number < 0) return nullptr;
     if (number >= table->capacity && !grow_slots(table, number)) return nullptr;
     if (table->free_callback) table->free_callback(number);
+    return table->slots + number * table->element_size;
+}
+
+void *object_table_slot(ObjectTable *table, ObjectNumber number) {
+    if (!table || !is_slot_number(table, number)) return nullptr;
     return table->slots + number * table->element_size;
 }
 
@@ -105,7 +120,8 @@ void object_table_iter_reset(ObjectTable *table) {
     if (!table) return;
     table->iter_index = 0;
     DynamicNode *tail = table->dynamic_head;
-    while (tail && tail->next) tail = tail->next;
+    while (tail && tail->next)
+        tail = tail->next;
     table->iter_node = tail;
 }
 
@@ -136,4 +152,6 @@ void *state_block_alloc(int32_t size, StateBlockCallback init_callback,
     return block;
 }
 
-void *state_block_get(void *block) { return block; }
+void *state_block_get(void *block) {
+    return block;
+}

@@ -5,91 +5,21 @@
 #include <stdint.h>
 #include "runtime/core/object_table.h"
 
-struct GadgetRecord;
-
-typedef LRESULT (*GadgetNotifyOp)(GadgetRecord *record, HWND parent, UINT message, WPARAM wparam,
-                                  LPARAM lparam);
-typedef void (*GadgetFreeOp)(GadgetRecord *record);
-typedef intptr_t (*GadgetGetStateOp)(GadgetRecord *record);
-typedef intptr_t (*GadgetSetStateOp)(GadgetRecord *record, intptr_t value);
-typedef void (*GadgetOp)();
-
-// One static table per kind; every slot may be null and every caller tests it.
-struct GadgetTypeOps {
-    int32_t kind;
-    int32_t size;
-    GadgetNotifyOp notify;
-    GadgetFreeOp on_free;
-    GadgetGetStateOp get_state;
-    GadgetSetStateOp set_state;
-    GadgetOp further[31]; // never called in this program
-};
-
-struct GadgetRecord {
-    HWND window; // the control; non-zero while the gadget exists
-    const GadgetTypeOps *ops;
-    WNDPROC prev_proc;
-    intptr_t kind_data[4];
-};
-
-struct GadgetListState {
-    HWND parent;
-    HFONT font;
-    HWND *nest_stack;
-    int32_t nest_depth;
-    int32_t nest_capacity;
-    HWND aux_window;
-};
-
-struct GadgetListSave {
-    HWND window;
-    HWND saved_parent;
-    HWND *saved_stack;
-    int32_t saved_depth;
-    int32_t saved_capacity;
-    WNDPROC prev_proc;
-};
-
-struct GadgetLibState {
-    ObjectTable *gadget_table;
-    HFONT default_font;
-    GadgetListState *list_state; // reached through state_block_get
-};
-
-extern GadgetLibState gadget_lib;
-
-const int32_t GADGET_KIND_IMAGE = 9;
-
-// Gadget event types, posted as MSG_GADGET_EVENT to the owning runtime window.
-const int32_t EVENT_TYPE_RIGHT_CLICK = 1;
-const int32_t EVENT_TYPE_LEFT_DOUBLE_CLICK = 2;
-const int32_t EVENT_TYPE_RIGHT_DOUBLE_CLICK = 3;
-const int32_t EVENT_TYPE_DRAG_START = 14002;
-
-// Registry and hooks.
+// Creates the gadget table and list state; what InitCommonControlsEx answered.
 BOOL gadget_lib_init();
+// True when gadget_lib_init made its table and a list state with its buffer.
+bool gadget_lib_ready();
+// Destroys the auxiliary window; the gadgets go with their windows.
 void gadget_lib_end();
-intptr_t gadget_register(ObjectNumber number, GadgetRecord *record, HWND control,
-                         const GadgetTypeOps *ops);
-LRESULT CALLBACK gadget_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
-void gadget_destroy_existing(ObjectNumber number);
+// Hands a value (an image gadget: the image to show) to the kind; its answer, else 0.
 intptr_t gadget_set_state(ObjectNumber number, intptr_t value);
-HWND gadget_top_window(HWND window);
-void gadget_post_event(HWND control, int32_t event_type);
+// The gadget's state as its kind answers it; 0 for no gadget or a kind without state.
+intptr_t gadget_get_state(ObjectNumber number);
+// Hands a message about `control` to its gadget's kind; NOT_HANDLED when no kind takes it.
 LRESULT gadget_notify_dispatch(HWND control, HWND parent, UINT message, WPARAM wparam,
                                LPARAM lparam);
-
-// Gadget lists.
-void gadget_list_state_init(void *block);
-void gadget_list_state_free(void *block);
+// Makes `window` the current list; the previous one, or null when it cannot (nothing changed).
 HWND gadget_list_switch(HWND window);
-LRESULT CALLBACK gadget_list_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
-
-// Image gadget.
+// An image gadget in the current list (size 0: the image's); its handle, ANY_ID's number, or 0.
 intptr_t gadget_image_create(ObjectNumber number, int32_t x, int32_t y, int32_t width,
                              int32_t height, HANDLE image);
-intptr_t gadget_image_create_ex(ObjectNumber number, int32_t x, int32_t y, int32_t width,
-                                int32_t height, HANDLE image, DWORD ex_style);
-intptr_t gadget_image_get_state(GadgetRecord *record);
-intptr_t gadget_image_set_state(GadgetRecord *record, intptr_t value);
-LRESULT CALLBACK gadget_image_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);

@@ -1,26 +1,21 @@
-#include "runtime/gadget/gadget.h"
+#include "runtime/gadget/gadget_private.h"
 #include "runtime/core/heap.h"
 #include <stdio.h>
 
 static const int32_t NEST_CAPACITY = 10;
+static const int32_t LIST_PROPERTY_NAME_SIZE = 64;
 
 struct ListPropertyName {
-    char text[64];
+    char text[LIST_PROPERTY_NAME_SIZE];
 };
 
 // One name for every window of the module. The instance handle is printed at pointer
 // width, so that 64-bit builds keep its high bits.
 static ListPropertyName list_property_name() {
     ListPropertyName name;
-    HINSTANCE instance = runtime_host ? runtime_host->app_instance : nullptr;
     snprintf(name.text, sizeof name.text, "KX_GadgetStack_%lld",
-             static_cast<long long>(reinterpret_cast<intptr_t>(instance)));
+             static_cast<long long>(reinterpret_cast<intptr_t>(app_instance())));
     return name;
-}
-
-static GadgetListState *list_state() {
-    if (!gadget_lib.list_state) return nullptr;
-    return static_cast<GadgetListState *>(state_block_get(gadget_lib.list_state));
 }
 
 static HWND list_owner(const GadgetListState *state) {
@@ -33,12 +28,13 @@ static HWND *alloc_nest_stack() {
         heap_alloc(app_heap(), HEAP_ZERO_MEMORY, sizeof(HWND) * SIZE_T(NEST_CAPACITY)));
 }
 
+// Without a buffer the first switch allocates one.
 void gadget_list_state_init(void *block) {
     GadgetListState *state = static_cast<GadgetListState *>(block);
+    TolerateFailure without_buffer(FAILURE_WITHOUT_PART);
     state->nest_stack = alloc_nest_stack();
-    // Without a buffer the first switch allocates one.
     state->nest_capacity = state->nest_stack ? NEST_CAPACITY : 0;
-    state->font = gadget_lib.default_font;
+    state->font = gadget_library().default_font;
 }
 
 void gadget_list_state_free(void *block) {
@@ -49,6 +45,10 @@ void gadget_list_state_free(void *block) {
 
 static GadgetListSave *save_record(HWND window, const ListPropertyName &name) {
     return static_cast<GadgetListSave *>(GetPropA(window, name.text));
+}
+
+GadgetListSave *gadget_list_save(HWND window) {
+    return save_record(window, list_property_name());
 }
 
 // The buffer passes to the record of the list being left.
@@ -117,7 +117,7 @@ static bool start_list(GadgetListState *state, HWND window, GadgetListSave *prev
 }
 
 HWND gadget_list_switch(HWND window) {
-    GadgetListState *state = list_state();
+    GadgetListState *state = gadget_list_state();
     if (!state) return nullptr;
     HWND previous = list_owner(state);
     if (!window) return previous;
@@ -135,7 +135,7 @@ HWND gadget_list_switch(HWND window) {
 }
 
 static void release_record(HWND window, GadgetListSave *record, const ListPropertyName &name) {
-    GadgetListState *state = list_state();
+    GadgetListState *state = gadget_list_state();
     if (state && record->window == list_owner(state)) {
         state->parent = nullptr;
         state->nest_depth = 0;

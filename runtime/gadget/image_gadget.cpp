@@ -1,5 +1,6 @@
-#include "runtime/gadget/gadget.h"
+#include "runtime/gadget/gadget_private.h"
 #include "runtime/core/heap.h"
+#include <windowsx.h>
 
 // The words of GadgetRecord::kind_data that the image kind uses.
 enum ImageWord { IMAGE_HANDLE = 0, IMAGE_DRAG_ARMED = 1, IMAGE_DRAG_START = 2 };
@@ -18,6 +19,10 @@ struct ImageKindState {
 };
 
 static ImageKindState image_kind;
+
+static intptr_t gadget_image_get_state(GadgetRecord *record);
+static intptr_t gadget_image_set_state(GadgetRecord *record, intptr_t value);
+static LRESULT CALLBACK gadget_image_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 
 static void image_kind_prepare() {
     if (image_kind.ready) return;
@@ -39,15 +44,16 @@ intptr_t gadget_image_create(ObjectNumber number, int32_t x, int32_t y, int32_t 
 intptr_t gadget_image_create_ex(ObjectNumber number, int32_t x, int32_t y, int32_t width,
                                 int32_t height, HANDLE image, DWORD ex_style) {
     image_kind_prepare();
-    auto *list = static_cast<GadgetListState *>(state_block_get(gadget_lib.list_state));
+    GadgetListState *list = gadget_list_state();
     if (!list || !list->parent) return 0;
     HWND control = CreateWindowExA(ex_style, "STATIC", nullptr, IMAGE_CONTROL_STYLE, x, y, width,
-                                   height, list->parent, reinterpret_cast<HMENU>(intptr_t(-1)),
-                                   runtime_host ? runtime_host->app_instance : nullptr, nullptr);
+                                   height, list->parent, reinterpret_cast<HMENU>(NO_GADGET_ID),
+                                   app_instance(), nullptr);
     if (!control) return 0;
     image_kind.static_proc = reinterpret_cast<WNDPROC>(
         SetWindowLongPtrA(control, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(gadget_image_proc)));
-    auto *record = static_cast<GadgetRecord *>(object_table_alloc(gadget_lib.gadget_table, number));
+    auto *record =
+        static_cast<GadgetRecord *>(object_table_alloc(gadget_library().gadget_table, number));
     if (!record) {
         // No slot (a bad number, or no memory for a dynamic record): no orphan control stays.
         DestroyWindow(control);
@@ -58,20 +64,12 @@ intptr_t gadget_image_create_ex(ObjectNumber number, int32_t x, int32_t y, int32
     return result;
 }
 
-intptr_t gadget_image_get_state(GadgetRecord *record) {
+static intptr_t gadget_image_get_state(GadgetRecord *record) {
     return SendMessageA(record->window, STM_GETIMAGE, 0, 0);
 }
 
-intptr_t gadget_image_set_state(GadgetRecord *record, intptr_t value) {
+static intptr_t gadget_image_set_state(GadgetRecord *record, intptr_t value) {
     return SendMessageA(record->window, STM_SETIMAGE, 0, LPARAM(value));
-}
-
-// The record of an image control: its identifier names a live gadget on this control.
-static GadgetRecord *image_record(HWND window) {
-    ObjectNumber id = GetWindowLongPtrA(window, GWLP_ID);
-    if (id == -1) return nullptr;
-    auto *record = static_cast<GadgetRecord *>(object_table_get(gadget_lib.gadget_table, id));
-    return record && record->window == window ? record : nullptr;
 }
 
 static HANDLE record_image(const GadgetRecord *record) {
@@ -159,18 +157,11 @@ static void image_set(HWND window, GadgetRecord *record, HANDLE image) {
     UpdateWindow(window);
 }
 
-static int32_t point_x(intptr_t point) {
-    return int16_t(uint16_t(uint32_t(point) & 0xFFFF));
-}
-static int32_t point_y(intptr_t point) {
-    return int16_t(uint16_t(uint32_t(point) >> 16));
-}
-
 static void drag_track(HWND window, GadgetRecord *record, LPARAM lparam) {
     if (!record->kind_data[IMAGE_DRAG_ARMED]) return;
     intptr_t start = record->kind_data[IMAGE_DRAG_START];
-    int32_t dx = point_x(lparam) - point_x(start);
-    int32_t dy = point_y(lparam) - point_y(start);
+    int32_t dx = GET_X_LPARAM(lparam) - GET_X_LPARAM(start);
+    int32_t dy = GET_Y_LPARAM(lparam) - GET_Y_LPARAM(start);
     if (dx >= -image_kind.drag_cx && dx <= image_kind.drag_cx && dy >= -image_kind.drag_cy &&
         dy <= image_kind.drag_cy)
         return;
@@ -204,8 +195,8 @@ static void right_double_click(HWND window) {
     image_kind.right_dblclk_seen = 1;
 }
 
-LRESULT CALLBACK gadget_image_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
-    GadgetRecord *record = image_record(window);
+static LRESULT CALLBACK gadget_image_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    GadgetRecord *record = gadget_record_of_control(window, nullptr);
     if (!record) return CallWindowProcA(image_kind.static_proc, window, message, wparam, lparam);
     switch (message) {
     case WM_ENABLE:

@@ -1,7 +1,9 @@
-#include "runtime/image/drawing.h"
+#include "runtime/image/image_private.h"
 #include <string.h>
 
 DrawingState drawing_state;
+
+static const int32_t WHITE = 0xFFFFFF;
 
 void drawing_init() {
     DrawingState &s = drawing_state;
@@ -9,6 +11,10 @@ void drawing_init() {
     memset(&s, 0, sizeof s);
     s.default_brush = CreateSolidBrush(0);
     s.default_pen = CreatePen(PS_SOLID, 0, 0);
+}
+
+bool drawing_ready() {
+    return drawing_state.default_brush && drawing_state.default_pen;
 }
 
 static void copy_buffer_fields(DrawingState &s, const DrawingOutput &output) {
@@ -28,7 +34,7 @@ static void prepare_dc(DrawingState &s) {
     s.saved_pen = SelectObject(s.dc, s.default_pen);
     s.selected_object = nullptr;
     s.front_color = 0;
-    s.back_color = 0xFFFFFF;
+    s.back_color = WHITE;
     s.brush = CreateSolidBrush(0);
     SetTextColor(s.dc, 0);
 }

@@ -16,10 +16,6 @@ const int32_t PIXEL_FORMAT_RGB555 = 2;   // 16 bits, 5-5-5, bit 15 clear
 const int32_t PIXEL_FORMAT_RGB565 = 3;   // 16 bits, 5-6-5
 const int32_t PIXEL_FORMAT_XRGB8888 = 7; // 32 bits, 0x00RRGGBB
 
-const int32_t MODE_TRANSPARENT = 1;
-const int32_t MODE_INVERT = 2;
-const int32_t MODE_OUTLINED = 4;
-
 typedef void (*DrawingReleaseFn)();
 typedef HDC (*DrawingGetDcFn)();
 typedef void *(*DrawingGetBufferFn)(int32_t *pitch);
@@ -47,9 +43,6 @@ struct DrawingOutput {
     DrawingGetDcFn get_dc;
     DrawingGetBufferFn get_buffer;
 };
-
-const int32_t DC_STATE_USABLE = 1;
-const int32_t DC_STATE_BUFFER = -1; // OUTPUT_BUFFER only: the pixel buffer is in use
 
 struct DrawingState {
     HDC dc; // 0 while no drawing is in progress
@@ -81,9 +74,11 @@ extern DrawingState drawing_state;
 
 // Zeroes the state and makes the default brush and pen; later calls change nothing.
 void drawing_init();
-// Ends any drawing in progress, then makes `output` current. Answers its DC, or 0 when
-// no drawing could be started.
+// True when drawing_init made the default brush and pen.
+bool drawing_ready();
+// Ends any drawing in progress, then makes `output` current; its DC, or 0 when it cannot.
 HDC drawing_begin(const DrawingOutput *output);
+// Ends the drawing in progress and gives its DC back; nothing when there is none.
 void drawing_end();
 // Plots to a buffer target, or through its DC when the buffer is not in use.
 void drawing_plot_buffer(int32_t x, int32_t y, int32_t color);
@@ -96,6 +91,3 @@ inline void drawing_plot(int32_t x, int32_t y, int32_t color) {
     else
         drawing_plot_buffer(x, y, color);
 }
-void drawing_mode(int32_t flags);
-// For a buffer target whose buffer is in use: fetch a DC again and re-apply the state.
-void drawing_restore_dc();

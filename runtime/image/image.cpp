@@ -1,9 +1,13 @@
-#include "runtime/image/image.h"
+#include "runtime/image/image_private.h"
 #include <string.h>
 
-ImageLibState image_lib;
+static ImageLibState image_lib;
 
-const int32_t IMAGE_GROW_STEP = 16;
+static const int32_t IMAGE_GROW_STEP = 16;
+
+ImageLibState &image_library() {
+    return image_lib;
+}
 
 static ImageOutputBlock *output_block() {
     return static_cast<ImageOutputBlock *>(state_block_get(image_lib.output_block));
@@ -13,12 +17,15 @@ static ImageRecord *find_image(ObjectNumber number) {
     return static_cast<ImageRecord *>(object_table_get(image_lib.image_table, number));
 }
 
-// Makes the library anew on the current application heap (a program that starts its
-// runtime again after ending it gets a fresh, empty library).
+// A program that starts its runtime again after ending it gets a fresh, empty library.
 void image_lib_init() {
     image_lib.image_table = object_table_create(sizeof(ImageRecord), IMAGE_GROW_STEP, image_free);
     image_lib.output_block = static_cast<ImageOutputBlock *>(
         state_block_alloc(sizeof(ImageOutputBlock), nullptr, nullptr));
+}
+
+bool image_lib_ready() {
+    return object_table_ready(image_lib.image_table) && image_lib.output_block;
 }
 
 void image_lib_end() {
@@ -31,9 +38,11 @@ void image_lib_end() {
 }
 
 // A paletted DIB reads a full colour table, so the info carries room for 256 entries.
+static const int32_t DIB_COLOR_TABLE_ENTRIES = 256;
+
 struct DibInfo {
     BITMAPINFOHEADER header;
-    RGBQUAD colors[256];
+    RGBQUAD colors[DIB_COLOR_TABLE_ENTRIES];
 };
 
 static HBITMAP make_dib_section(HDC display, int32_t width, int32_t height, int32_t depth) {
@@ -56,7 +65,7 @@ static HBITMAP image_make_bitmap(int32_t width, int32_t height, int32_t depth, u
     HBITMAP bitmap;
     if (flags & IMAGE_FLAG_DISPLAY)
         bitmap = CreateCompatibleBitmap(display, width, height);
-    else if (depth > 0 && depth <= 0xFFFF)
+    else if (depth > 0 && depth <= UINT16_MAX)
         bitmap = make_dib_section(display, width, height, depth);
     else
         bitmap = nullptr;

@@ -6,45 +6,18 @@
 #include "runtime/core/object_table.h"
 #include "runtime/image/drawing.h"
 
-// Depth code for a bitmap in the display's own format; any other depth is a bit count
-// per pixel of a DIB section.
-const int32_t DEPTH_DISPLAY = 128;
-const uint8_t IMAGE_FLAG_DISPLAY = 128;
-
-struct ImageRecord {
-    HANDLE bitmap; // the bitmap, or an icon; non-zero while the image exists
-    int16_t width;
-    int16_t height;
-    uint8_t depth;
-    uint8_t flags;
-};
-
-struct ImageOutputBlock {
-    HDC output_dc; // memory DC of the current image output, 0 when there is none
-    DrawingOutput output;
-};
-
-struct ImageLibState {
-    ObjectTable *image_table;
-    ImageOutputBlock *output_block; // reached through state_block_get
-};
-
-extern ImageLibState image_lib;
-
-// Creates the table and the output block; later calls change nothing.
+// Makes a fresh, empty library on the current application heap, even when one was made.
 void image_lib_init();
+// True when image_lib_init made its table and its output block.
+bool image_lib_ready();
 // Frees every image that still exists. The library stays usable afterwards.
 void image_lib_end();
-// For a numbered image the bitmap handle, for ANY_ID the new image's number; 0 when the
-// bitmap cannot be made.
+// A display bitmap; its handle (for ANY_ID the new number), or 0 when it cannot be made.
 intptr_t image_create(ObjectNumber number, int32_t width, int32_t height);
-intptr_t image_create_with_depth(ObjectNumber number, int32_t width, int32_t height, int32_t depth);
-void image_free(ObjectNumber number);
+// The image's bitmap; null when the number names no image.
 HANDLE image_handle(ObjectNumber number);
+// The image's size in pixels; 0 when the number names no image.
 int32_t image_width(ObjectNumber number);
 int32_t image_height(ObjectNumber number);
-// The drawing output of the image, for drawing_begin; null when there is no such image
-// or no DC can be made for it.
+// The image's drawing output for drawing_begin; null for no image or no DC.
 const DrawingOutput *image_output(ObjectNumber number);
-// Deletes the memory DC of the image output; drawing_end calls it.
-void image_output_release();

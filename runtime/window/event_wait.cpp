@@ -5,7 +5,12 @@
 
 // Every wake reason of the wait: keys, mouse, posted and sent messages, timers, paint,
 // hot keys.
-static const DWORD WAKE_MASK = 0x1FF;
+static const DWORD WAKE_MASK = QS_KEY | QS_MOUSEMOVE | QS_MOUSEBUTTON | QS_POSTMESSAGE | QS_TIMER |
+                               QS_PAINT | QS_SENDMESSAGE | QS_HOTKEY | QS_ALLPOSTMESSAGE;
+// Rich-edit classes ("RichEdit20A" and its kin) begin so.
+static const char RICH_EDIT_PREFIX[] = "Rich";
+// The wait without a time limit.
+static const int32_t WAIT_FOREVER = -1;
 
 static int32_t take_queued_event(EventState *state) {
     PostedEvent *node = state->queue_head;
@@ -23,7 +28,7 @@ static bool peek_message(MSG *msg) {
 }
 
 static bool take_message(MSG *msg, int32_t milliseconds) {
-    if (milliseconds == -1) {
+    if (milliseconds == WAIT_FOREVER) {
         GetMessageA(msg, nullptr, 0, 0);
         return true;
     }
@@ -71,7 +76,7 @@ static void translate_and_dispatch(MSG *msg) {
 }
 
 int32_t event_wait() {
-    return event_wait_timeout(-1);
+    return event_wait_timeout(WAIT_FOREVER);
 }
 
 int32_t event_wait_timeout(int32_t milliseconds) {
@@ -95,7 +100,8 @@ int32_t event_wait_timeout(int32_t milliseconds) {
 }
 
 intptr_t event_menu() {
-    return window_event_state()->event_number;
+    EventState *state = window_event_state();
+    return state ? state->event_number : 0;
 }
 
 // A plain Tab meant for an editable rich-edit control must reach it as a character.
@@ -103,9 +109,9 @@ static bool tab_belongs_to_rich_edit() {
     if (!key_down(VK_TAB) || key_down(VK_CONTROL) || key_down(VK_SHIFT) || key_down(VK_MENU))
         return false;
     HWND focus = GetFocus();
-    char class_name[5] = {};
+    char class_name[sizeof RICH_EDIT_PREFIX] = {};
     GetClassNameA(focus, class_name, sizeof class_name);
-    if (strncmp(class_name, "Rich", 4) != 0) return false;
+    if (strncmp(class_name, RICH_EDIT_PREFIX, sizeof RICH_EDIT_PREFIX - 1) != 0) return false;
     LRESULT options = SendMessageA(focus, EM_GETOPTIONS, 0, 0);
     return (options & ECO_READONLY) == 0;
 }
@@ -158,8 +164,8 @@ HACCEL shortcut_add(ObjectNumber window, int32_t key, int32_t menu_number) {
     WindowRecord *record = window_record(window);
     if (!record) return nullptr;
     BYTE flags = shortcut_flags(key);
-    WORD key_code = WORD(uint32_t(key) & 0xFFFFu);
-    WORD command = WORD(uint32_t(menu_number) & 0xFFFFu);
+    WORD key_code = LOWORD(uint32_t(key));
+    WORD command = LOWORD(uint32_t(menu_number));
 
     ACCEL *entry = find_shortcut(record, flags, key_code);
     if (entry) {

@@ -1,4 +1,5 @@
-#include "runtime/window/window.h"
+#include "runtime/window/window_private.h"
+#include <windowsx.h>
 
 // Where the pointer sits inside the rectangle: on the left and top edges, 2 pixels
 // inside the right and bottom edges, 2 pixels inside the top-left corner, or in place.
@@ -46,6 +47,12 @@ static const SizingEdgeChange SIZING_EDGE_CHANGES[] = {
 
 static const int32_t SIZING_KEY_STEP = 10;
 
+// WM_SYSCOMMAND's wParam: the command in the high bits, for SC_SIZE the edge in the low four.
+static const WPARAM SYSCOMMAND_MASK = 0xFFF0;
+static const WPARAM SIZE_EDGE_MASK = 0x000F;
+// How far inside the right and bottom edges, and the top-left corner, the pointer sits.
+static const int32_t EDGE_INSET = 2;
+
 // Rectangles and pointer positions may come from a window's own WM_SIZING or
 // WM_GETMINMAXINFO handling, so every sum saturates instead of overflowing.
 static int32_t saturate(int64_t value) {
@@ -56,11 +63,6 @@ static int32_t saturate(int64_t value) {
 
 static int32_t add_sat(int32_t a, int64_t b) {
     return saturate(int64_t(a) + b);
-}
-
-static SizingState *sizing_state() {
-    if (!window_lib.sizing_state) return nullptr;
-    return static_cast<SizingState *>(state_block_get(window_lib.sizing_state));
 }
 
 static bool edge_in(int32_t edge, int32_t a, int32_t b, int32_t c) {
@@ -83,20 +85,20 @@ void sizing_apply_point(SizingState *state, int32_t x, int32_t y) {
     const POINT max = state->limits.ptMaxTrackSize;
     int32_t edge = state->edge;
     if (edge_in(edge, WMSZ_LEFT, WMSZ_TOPLEFT, WMSZ_BOTTOMLEFT)) {
-        int32_t left = edge == WMSZ_TOPLEFT ? add_sat(x, -2) : x;
+        int32_t left = edge == WMSZ_TOPLEFT ? add_sat(x, -EDGE_INSET) : x;
         rect->left = sizing_place_edge(left, rect->right, -1, min.x, max.x);
     }
     if (edge_in(edge, WMSZ_RIGHT, WMSZ_TOPRIGHT, WMSZ_BOTTOMRIGHT))
-        rect->right = sizing_place_edge(add_sat(x, 2), rect->left, 1, min.x, max.x);
+        rect->right = sizing_place_edge(add_sat(x, EDGE_INSET), rect->left, 1, min.x, max.x);
     if (edge_in(edge, WMSZ_TOP, WMSZ_TOPLEFT, WMSZ_TOPRIGHT)) {
-        int32_t top = edge == WMSZ_TOPLEFT ? add_sat(y, -2) : y;
+        int32_t top = edge == WMSZ_TOPLEFT ? add_sat(y, -EDGE_INSET) : y;
         rect->top = sizing_place_edge(top, rect->bottom, -1, min.y, max.y);
     }
     if (edge_in(edge, WMSZ_BOTTOM, WMSZ_BOTTOMLEFT, WMSZ_BOTTOMRIGHT))
-        rect->bottom = sizing_place_edge(add_sat(y, 2), rect->top, 1, min.y, max.y);
+        rect->bottom = sizing_place_edge(add_sat(y, EDGE_INSET), rect->top, 1, min.y, max.y);
 }
 
-void sizing_move_window(HWND window, const RECT *rect) {
+static void sizing_move_window(HWND window, const RECT *rect) {
     POINT corners[2] = {{rect->left, rect->top}, {rect->right, rect->bottom}};
     if (GetWindowLongA(window, GWL_STYLE) & WS_CHILD)
         MapWindowPoints(nullptr, GetParent(window), corners, 2);
@@ -112,7 +114,7 @@ static void sizing_show_cursor(int32_t cursor_id) {
     if (cursor) SetCursor(static_cast<HCURSOR>(cursor));
 }
 
-void sizing_set_cursor(int32_t cursor_id, int32_t x, int32_t y) {
+static void sizing_set_cursor(int32_t cursor_id, int32_t x, int32_t y) {
     SetCursorPos(x, y);
     sizing_show_cursor(cursor_id);
 }
@@ -121,7 +123,7 @@ static void sizing_send_sizing(SizingState *state, HWND window) {
     SendMessageA(window, WM_SIZING, WPARAM(state->edge), reinterpret_cast<LPARAM>(&state->rect));
 }
 
-void sizing_key_step(SizingState *state, HWND window, int32_t x, int32_t y) {
+static void sizing_key_step(SizingState *state, HWND window, int32_t x, int32_t y) {
     SetCursorPos(x, y);
     sizing_apply_point(state, x, y);
     sizing_send_sizing(state, window);
@@ -152,7 +154,7 @@ static LRESULT sizing_start(SizingState *state, HWND window, WPARAM wparam) {
     if (!sizing_drag_full_windows()) return NOT_HANDLED;
     RECT rect;
     if (!GetWindowRect(window, &rect)) return NOT_HANDLED;
-    state->edge = int32_t(wparam & 0xF);
+    state->edge = int32_t(wparam & SIZE_EDGE_MASK);
     state->active = 1;
     state->rect = rect;
     sizing_fill_limits(window, &state->limits);
@@ -172,8 +174,7 @@ static LRESULT sizing_start(SizingState *state, HWND window, WPARAM wparam) {
 }
 
 static POINT sizing_pointer_on_screen(HWND window, LPARAM lparam) {
-    uint32_t packed = uint32_t(lparam);
-    POINT point = {int16_t(packed & 0xFFFF), int16_t(packed >> 16)};
+    POINT point = {GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam)};
     MapWindowPoints(window, nullptr, &point, 1);
     return point;
 }
@@ -192,15 +193,15 @@ static int32_t sizing_anchor_value(SizingAnchor anchor, const RECT *rect, int32_
     case ANCHOR_LEFT:
         return rect->left;
     case ANCHOR_LEFT_IN:
-        return add_sat(rect->left, 2);
+        return add_sat(rect->left, EDGE_INSET);
     case ANCHOR_RIGHT_IN:
-        return add_sat(rect->right, -2);
+        return add_sat(rect->right, -EDGE_INSET);
     case ANCHOR_TOP:
         return rect->top;
     case ANCHOR_TOP_IN:
-        return add_sat(rect->top, 2);
+        return add_sat(rect->top, EDGE_INSET);
     case ANCHOR_BOTTOM_IN:
-        return add_sat(rect->bottom, -2);
+        return add_sat(rect->bottom, -EDGE_INSET);
     case ANCHOR_STAY:
         break;
     }
@@ -247,10 +248,10 @@ static LRESULT sizing_key_down(SizingState *state, HWND window, WPARAM key) {
 }
 
 LRESULT sizing_handle_message(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
-    SizingState *state = sizing_state();
+    SizingState *state = window_sizing_state();
     if (!state) return NOT_HANDLED;
     if (!state->active) {
-        if (message == WM_SYSCOMMAND && (wparam & 0xFFF0) == SC_SIZE)
+        if (message == WM_SYSCOMMAND && (wparam & SYSCOMMAND_MASK) == SC_SIZE)
             return sizing_start(state, window, wparam);
         return NOT_HANDLED;
     }

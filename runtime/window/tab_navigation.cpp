@@ -1,7 +1,15 @@
-#include "runtime/window/window.h"
+#include "runtime/window/window_private.h"
 #include <string.h>
 
 static const char MDI_CHILD_CLASS[] = "MDI_ChildClass";
+
+// A walk over the tab stops in enumeration order.
+struct TabWalk {
+    HWND current;
+    HWND previous;
+    int32_t take_next;
+    int32_t moved;
+};
 
 static bool tab_is_stop(HWND window) {
     return IsWindowEnabled(window) && IsWindowVisible(window) &&
@@ -9,7 +17,7 @@ static bool tab_is_stop(HWND window) {
 }
 
 static bool tab_is_mdi_child(HWND window) {
-    char name[50];
+    char name[sizeof MDI_CHILD_CLASS + 1];
     if (GetClassNameA(window, name, sizeof name) == 0) return false;
     return strcmp(name, MDI_CHILD_CLASS) == 0;
 }
@@ -26,7 +34,7 @@ static HWND tab_walk_root(HWND root, HWND focus, TabWalk *walk) {
     return root;
 }
 
-BOOL CALLBACK tab_forward_proc(HWND child, LPARAM lparam) {
+static BOOL CALLBACK tab_forward_proc(HWND child, LPARAM lparam) {
     TabWalk *walk = reinterpret_cast<TabWalk *>(lparam);
     if (!tab_is_stop(child)) return TRUE;
     if (walk->take_next) {
@@ -42,7 +50,7 @@ BOOL CALLBACK tab_forward_proc(HWND child, LPARAM lparam) {
     return TRUE;
 }
 
-BOOL CALLBACK tab_backward_proc(HWND child, LPARAM lparam) {
+static BOOL CALLBACK tab_backward_proc(HWND child, LPARAM lparam) {
     TabWalk *walk = reinterpret_cast<TabWalk *>(lparam);
     if (!tab_is_stop(child)) return TRUE;
     if (child == walk->current && walk->previous) {

@@ -4,22 +4,35 @@
 #include <ole2.h>
 #include <stdio.h>
 
-WindowLibState window_lib;
+static WindowLibState window_lib;
 
 const char WINDOW_ID_PROPERTY[] = "KX_WindowID";
-static const char DROP_ACCEPT_PROPERTY[] = "KX_DropAccept";
+const char DROP_ACCEPT_PROPERTY[] = "KX_DropAccept";
 
-static const ACCEL DEFAULT_SHORTCUTS[2] = {
+static const int32_t WINDOW_GROW_STEP = 16;
+// The module's icon resource; this program carries none, so classes get no icon.
+static const WORD CLASS_ICON_ID = 1;
+static const HBRUSH CLASS_BACKGROUND = reinterpret_cast<HBRUSH>(intptr_t(COLOR_BTNFACE + 1));
+// The flags that are no window style: without any other bit the window gets a caption.
+static const uint32_t NON_STYLE_FLAGS = OPEN_CENTRED | OPEN_CENTRED_ON_PARENT | OPEN_HIDDEN;
+static const int32_t CLASS_NAME_SIZE = 256;
+
+static const int32_t DEFAULT_SHORTCUT_COUNT = 2;
+static const ACCEL DEFAULT_SHORTCUTS[DEFAULT_SHORTCUT_COUNT] = {
     {FVIRTKEY | FNOINVERT, VK_TAB, CMD_TAB_NEXT},
     {FVIRTKEY | FNOINVERT | FSHIFT, VK_TAB, CMD_TAB_PREVIOUS},
 };
 
-static HINSTANCE module_instance() {
-    return runtime_host ? runtime_host->app_instance : nullptr;
+WindowLibState &window_library() {
+    return window_lib;
 }
 
 EventState *window_event_state() {
     return static_cast<EventState *>(state_block_get(window_lib.event_state));
+}
+
+SizingState *window_sizing_state() {
+    return static_cast<SizingState *>(state_block_get(window_lib.sizing_state));
 }
 
 WindowRecord *window_record(ObjectNumber number) {
@@ -37,7 +50,7 @@ static HANDLE window_number_property(ObjectNumber number) {
 }
 
 // The number is printed at pointer width, so that two ANY_ID windows never share a name.
-static void window_class_name(char (&name)[256], ObjectNumber number) {
+static void window_class_name(char (&name)[CLASS_NAME_SIZE], ObjectNumber number) {
     snprintf(name, sizeof name, "WindowClass_%lld", static_cast<long long>(number));
 }
 
@@ -45,10 +58,10 @@ static void register_window_class(const char *name) {
     WNDCLASSA window_class = {};
     window_class.style = CS_DBLCLKS;
     window_class.lpfnWndProc = window_class_proc;
-    window_class.hInstance = module_instance();
+    window_class.hInstance = app_instance();
     window_class.hIcon = window_lib.class_icon;
     window_class.hCursor = window_lib.class_cursor;
-    window_class.hbrBackground = reinterpret_cast<HBRUSH>(intptr_t(COLOR_BTNFACE + 1));
+    window_class.hbrBackground = CLASS_BACKGROUND;
     window_class.lpszClassName = name;
     RegisterClassA(&window_class);
 }
@@ -58,13 +71,19 @@ static void close_for_table(ObjectNumber number) {
 }
 
 void window_lib_init() {
-    window_lib.window_table = object_table_create(sizeof(WindowRecord), 16, close_for_table);
+    window_lib.window_table =
+        object_table_create(sizeof(WindowRecord), WINDOW_GROW_STEP, close_for_table);
     window_lib.event_state = static_cast<EventState *>(
         state_block_alloc(sizeof(EventState), nullptr, event_state_release));
-    window_lib.class_icon = LoadIconA(module_instance(), MAKEINTRESOURCEA(1));
-    window_lib.class_cursor = LoadCursorA(nullptr, MAKEINTRESOURCEA(32512));
+    window_lib.class_icon = LoadIconA(app_instance(), MAKEINTRESOURCEA(CLASS_ICON_ID));
+    window_lib.class_cursor = LoadCursorA(nullptr, IDC_ARROW);
     window_lib.sizing_state =
         static_cast<SizingState *>(state_block_alloc(sizeof(SizingState), nullptr, nullptr));
+}
+
+bool window_lib_ready() {
+    return object_table_ready(window_lib.window_table) && window_lib.event_state &&
+           window_lib.sizing_state;
 }
 
 void window_lib_end() {
@@ -140,25 +159,25 @@ static int show_command(DWORD style) {
 // Without memory for the two Tab entries the window still opens, only without shortcuts;
 // shortcut_add can give it some later.
 static void give_default_shortcuts(WindowRecord *record) {
+    TolerateFailure without_shortcuts(FAILURE_WITHOUT_PART);
     record->shortcuts = static_cast<ACCEL *>(heap_alloc(app_heap(), 0, sizeof DEFAULT_SHORTCUTS));
     if (!record->shortcuts) {
         record->shortcut_count = 0;
         record->accel_table = nullptr;
         return;
     }
-    record->shortcuts[0] = DEFAULT_SHORTCUTS[0];
-    record->shortcuts[1] = DEFAULT_SHORTCUTS[1];
-    record->shortcut_count = 2;
-    record->accel_table = CreateAcceleratorTableA(record->shortcuts, 2);
+    for (int32_t i = 0; i < DEFAULT_SHORTCUT_COUNT; i++)
+        record->shortcuts[i] = DEFAULT_SHORTCUTS[i];
+    record->shortcut_count = DEFAULT_SHORTCUT_COUNT;
+    record->accel_table = CreateAcceleratorTableA(record->shortcuts, DEFAULT_SHORTCUT_COUNT);
 }
 
 // Creation runs window procedures, which may open further windows and so move the slot
 // storage; a numbered record is found again by its number, a dynamic record never moves.
 // The record is not live yet, so object_table_get would not find it.
 static WindowRecord *slot_record(ObjectNumber number, WindowRecord *dynamic_record) {
-    ObjectTable *table = window_lib.window_table;
-    if (number < 0 || number >= table->capacity) return dynamic_record;
-    return reinterpret_cast<WindowRecord *>(table->slots + number * table->element_size);
+    void *slot = object_table_slot(window_lib.window_table, number);
+    return slot ? static_cast<WindowRecord *>(slot) : dynamic_record;
 }
 
 intptr_t window_open(ObjectNumber number, int32_t x, int32_t y, int32_t inner_width,
@@ -169,13 +188,13 @@ intptr_t window_open(ObjectNumber number, int32_t x, int32_t y, int32_t inner_wi
     bool any_id = number == ANY_ID;
     if (any_id) number = reinterpret_cast<ObjectNumber>(record);
 
-    char class_name[256];
+    char class_name[CLASS_NAME_SIZE];
     window_class_name(class_name, number);
     register_window_class(class_name);
 
     bool keep_gadget_list = (flags & OPEN_NO_GADGET_LIST) != 0;
     flags &= ~OPEN_NO_GADGET_LIST;
-    if ((flags & 0xEFFFFFFCu) == 0) flags |= WS_CAPTION;
+    if ((flags & ~NON_STYLE_FLAGS) == 0) flags |= WS_CAPTION;
     bool show = (flags & OPEN_HIDDEN) == 0;
     flags &= ~OPEN_HIDDEN;
     DWORD style = flags & ~(OPEN_CENTRED | OPEN_CENTRED_ON_PARENT);
@@ -192,9 +211,9 @@ intptr_t window_open(ObjectNumber number, int32_t x, int32_t y, int32_t inner_wi
 
     HWND window =
         CreateWindowExA(0, class_name, title ? title : "", style, place.x, place.y, place.width,
-                        place.height, parent, nullptr, module_instance(), nullptr);
+                        place.height, parent, nullptr, app_instance(), nullptr);
     if (!window) {
-        UnregisterClassA(class_name, module_instance());
+        UnregisterClassA(class_name, app_instance());
         object_table_free(window_lib.window_table, number);
         return 0;
     }
@@ -209,15 +228,18 @@ intptr_t window_open(ObjectNumber number, int32_t x, int32_t y, int32_t inner_wi
     record->min_or_max = (style & (OPEN_MAXIMISED | OPEN_MINIMISED)) ? 1 : 0;
     give_default_shortcuts(record);
     record->mdi_client = nullptr;
-    if (!keep_gadget_list) gadget_list_switch(window);
+    if (!keep_gadget_list) {
+        TolerateFailure without_list(FAILURE_WITHOUT_PART); // the window opens all the same
+        gadget_list_switch(window);
+    }
     return any_id ? number : reinterpret_cast<intptr_t>(window);
 }
 
 static void destroy_system_window(HWND window, ObjectNumber number) {
     DestroyWindow(window);
-    char class_name[256];
+    char class_name[CLASS_NAME_SIZE];
     window_class_name(class_name, number);
-    UnregisterClassA(class_name, module_instance());
+    UnregisterClassA(class_name, app_instance());
 }
 
 int32_t window_close(ObjectNumber number) {

@@ -5,26 +5,8 @@
 #include <stdint.h>
 #include "runtime/core/object_table.h"
 
-// Results of window procedures and hooks. NOT_HANDLED: pass the message on.
-// CALLBACK_CONTINUE: a message callback asks for the runtime's own translation.
+// A window procedure's or hook's answer that passes the message on.
 const LRESULT NOT_HANDLED = LRESULT(0xD0D0D0D1u);
-const LRESULT CALLBACK_CONTINUE = LRESULT(0xE0E0E0E1u);
-
-typedef LRESULT (*WindowCallback)(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
-typedef LRESULT (*EraseCallback)(HDC dc, HWND window);
-
-struct WindowRecord {
-    HWND window; // non-zero while the window is open
-    ACCEL *shortcuts;
-    HACCEL accel_table;
-    WindowCallback event_callback;
-    int32_t shortcut_count;
-    HBRUSH background_brush;
-    HWND mdi_client;
-    EraseCallback erase_callback;
-    uint16_t min_width, min_height, max_width, max_height;
-    int32_t min_or_max;
-};
 
 // window_open flags; every other bit is a window style.
 const uint32_t OPEN_CENTRED = 0x00000001;
@@ -50,7 +32,7 @@ const int32_t EVENT_WINDOW_MINIMISED = 13107;
 const int32_t EVENT_WINDOW_MAXIMISED = 13108;
 const int32_t EVENT_WINDOW_RESTORED = 13109;
 
-// Private window messages.
+// Private window messages, which the runtime's libraries send to its windows.
 const UINT MSG_ITEM_MOUSE = 12501;
 const UINT MSG_ITEM_MOUSE_DEFERRED = 12502;
 const UINT MSG_GADGET_EVENT = 13103;
@@ -58,99 +40,32 @@ const UINT MSG_DATA = 13105;
 const UINT MSG_ITEM_DATA = 13106;
 const UINT MSG_GADGET_FORWARD = 13120;
 
-// Commands of the default Tab shortcuts.
-const uint16_t CMD_TAB_NEXT = 64001;
-const uint16_t CMD_TAB_PREVIOUS = 64002;
+// Window properties that tie system windows to runtime objects.
+extern const char WINDOW_ID_PROPERTY[];   // on a runtime window: its number + 1
+extern const char DROP_ACCEPT_PROPERTY[]; // on a window registered as a drop target
 
 // shortcut_add key modifiers, above the virtual-key code.
 const int32_t SHORTCUT_SHIFT = 0x10000;
 const int32_t SHORTCUT_CONTROL = 0x20000;
 const int32_t SHORTCUT_ALT = 0x40000;
 
-struct PostedEvent {
-    PostedEvent *next;
-    int32_t event;
-    intptr_t window;
-};
-
-// Auxiliary data record of EVENT_DATA / EVENT_ITEM_DATA: a block on the application heap
-// whose first field is the one further heap buffer it may own.
-struct EventAuxData {
-    void *buffer;
-};
-
-struct EventState {
-    intptr_t event_number;
-    intptr_t event_window;
-    int32_t event_type;
-    int32_t pending_event;
-    WPARAM last_wparam;
-    LPARAM last_lparam;
-    PostedEvent *queue_head;
-    PostedEvent *queue_tail;
-    WindowCallback global_callback;
-    EventAuxData *aux_data;
-};
-
-struct SizingState {
-    int32_t active;
-    int32_t keyboard_mode;
-    POINT saved_cursor;
-    RECT rect;
-    int32_t edge;
-    MINMAXINFO limits;
-};
-
-struct TabWalk {
-    HWND current;
-    HWND previous;
-    int32_t take_next;
-    int32_t moved;
-};
-
-struct WindowLibState {
-    ObjectTable *window_table;
-    EventState *event_state; // reached through state_block_get
-    HICON class_icon;
-    HCURSOR class_cursor;
-    SizingState *sizing_state;
-};
-
-extern WindowLibState window_lib;
-
-// Window objects.
+// Creates the window table and the event and sizing state.
 void window_lib_init();
+// True when window_lib_init made its table and both state blocks.
+bool window_lib_ready();
+// Closes every window still open and releases the event state's data record.
 void window_lib_end();
 // Returns the window handle for a numbered window, the new number for ANY_ID, 0 on failure.
 intptr_t window_open(ObjectNumber number, int32_t x, int32_t y, int32_t inner_width,
                      int32_t inner_height, const char *title, uint32_t flags,
                      HWND parent = nullptr);
-int32_t window_close(ObjectNumber number);
+// The client area's size; 0 when the number names no window.
 int32_t window_inner_width(ObjectNumber number);
 int32_t window_inner_height(ObjectNumber number);
-void event_state_release(void *block);
 
-// Window procedure and event translation.
-LRESULT CALLBACK window_class_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
-LRESULT window_event_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
-PostedEvent *event_queue_post(EventState *state, int32_t event, intptr_t window);
-BOOL CALLBACK syscolor_broadcast_proc(HWND child, LPARAM lparam);
-
-// Event wait and keyboard shortcuts.
+// Waits for the next event or message; its code, or 0 when the library never started.
 int32_t event_wait();
-int32_t event_wait_timeout(int32_t milliseconds);
+// The current event's number (EVENT_MENU: the menu number); 0 when the library never started.
 intptr_t event_menu();
+// Binds a window's key to a menu number; the new accelerator table, or null (nothing changed).
 HACCEL shortcut_add(ObjectNumber window, int32_t key, int32_t menu_number);
-HACCEL accelerator_for_window(HWND window);
-
-// Tab focus navigation.
-int32_t tab_navigate(int32_t backward);
-BOOL CALLBACK tab_forward_proc(HWND child, LPARAM walk);
-BOOL CALLBACK tab_backward_proc(HWND child, LPARAM walk);
-
-// Sizing loop.
-LRESULT sizing_handle_message(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
-void sizing_apply_point(SizingState *state, int32_t x, int32_t y);
-void sizing_move_window(HWND window, const RECT *rect);
-void sizing_key_step(SizingState *state, HWND window, int32_t x, int32_t y);
-void sizing_set_cursor(int32_t cursor_id, int32_t x, int32_t y);

@@ -5,6 +5,11 @@
 static const char MDI_GADGET_PROPERTY[] = "KX_MDI_Gadget";
 static const LONG_PTR MENU_CONTROL_ID = -10000;
 
+static BOOL CALLBACK syscolor_broadcast_proc(HWND child, LPARAM) {
+    SendMessageA(child, WM_SYSCOLORCHANGE, 0, 0);
+    return TRUE;
+}
+
 // The runtime window that a message belongs to: the window itself or its nearest
 // ancestor that carries a window number.
 struct MessageTarget {
@@ -31,6 +36,7 @@ PostedEvent *event_queue_post(EventState *state, int32_t event, intptr_t window)
     if (!state) return nullptr;
     PostedEvent *tail = state->queue_tail;
     if (tail && tail->event == event && tail->window == window) return tail;
+    TolerateFailure lost_event(FAILURE_LOST_EVENT);
     PostedEvent *node = static_cast<PostedEvent *>(heap_alloc(app_heap(), 0, sizeof(PostedEvent)));
     if (!node) return nullptr;
     node->next = nullptr;
@@ -92,11 +98,13 @@ static LRESULT handle_erase(EventState *state, const MessageTarget &target, HWND
     return result;
 }
 
-static void apply_size_limits(const WindowRecord *record, MINMAXINFO *limits) {
+static LRESULT apply_size_limits(const WindowRecord *record, MINMAXINFO *limits) {
+    if (!record || !limits) return NOT_HANDLED;
     if (record->min_width) limits->ptMinTrackSize.x = record->min_width;
     if (record->min_height) limits->ptMinTrackSize.y = record->min_height;
     if (record->max_width) limits->ptMaxTrackSize.x = record->max_width;
     if (record->max_height) limits->ptMaxTrackSize.y = record->max_height;
+    return 0;
 }
 
 static void handle_shortcut_command(EventState *state, uint16_t command) {
@@ -136,25 +144,23 @@ static LRESULT handle_command(EventState *state, HWND window, WPARAM wparam, LPA
     return 0;
 }
 
+// The item event type of each mouse message that MSG_ITEM_MOUSE may carry.
+struct ItemMouseType {
+    LPARAM mouse_message;
+    int32_t event_type;
+};
+
+static const ItemMouseType ITEM_MOUSE_TYPES[] = {
+    {WM_LBUTTONDOWN, 0}, {WM_RBUTTONDOWN, 1}, {WM_LBUTTONDBLCLK, 2}, {WM_RBUTTONDBLCLK, 3}};
+
 static void handle_item_mouse_deferred(EventState *state, WPARAM item, LPARAM mouse_message) {
     set_pending(state, EVENT_ITEM_MOUSE, intptr_t(item));
-    switch (mouse_message) {
-    case WM_LBUTTONDOWN:
-        state->event_type = 0;
-        break;
-    case WM_RBUTTONDOWN:
-        state->event_type = 1;
-        break;
-    case WM_LBUTTONDBLCLK:
-        state->event_type = 2;
-        break;
-    case WM_RBUTTONDBLCLK:
-        state->event_type = 3;
-        break;
-    default:
-        state->pending_event = 0;
-        break;
+    for (const ItemMouseType &type : ITEM_MOUSE_TYPES) {
+        if (type.mouse_message != mouse_message) continue;
+        state->event_type = type.event_type;
+        return;
     }
+    state->pending_event = 0; // another mouse message: no event, the number stays
 }
 
 // A second data record in one dispatch replaces the first, which nobody could read any
@@ -187,9 +193,7 @@ static LRESULT translate_message(EventState *state, const MessageTarget &target,
             EnumChildWindows(window, syscolor_broadcast_proc, 0);
         return NOT_HANDLED;
     case WM_GETMINMAXINFO:
-        if (!target.record || !lparam) return NOT_HANDLED;
-        apply_size_limits(target.record, reinterpret_cast<MINMAXINFO *>(lparam));
-        return 0;
+        return apply_size_limits(target.record, reinterpret_cast<MINMAXINFO *>(lparam));
     case WM_NOTIFY: {
         const NMHDR *header = reinterpret_cast<const NMHDR *>(lparam);
         return gadget_notify_dispatch(header ? header->hwndFrom : nullptr, window, message, wparam,
@@ -206,8 +210,7 @@ static LRESULT translate_message(EventState *state, const MessageTarget &target,
     case MSG_GADGET_FORWARD:
         return gadget_notify_dispatch(reinterpret_cast<HWND>(lparam), window, message, wparam,
                                       lparam);
-    case MSG_ITEM_MOUSE:
-        // The event comes when the re-posted message passes through the thread's queue.
+    case MSG_ITEM_MOUSE: // the event comes when the re-posted message passes the queue
         PostMessageA(window, MSG_ITEM_MOUSE_DEFERRED, wparam, lparam);
         return 0;
     case MSG_ITEM_MOUSE_DEFERRED:
@@ -265,9 +268,4 @@ LRESULT CALLBACK window_class_proc(HWND window, UINT message, WPARAM wparam, LPA
     }
     SetLastError(0);
     return result == NOT_HANDLED ? DefWindowProcA(window, message, wparam, lparam) : result;
-}
-
-BOOL CALLBACK syscolor_broadcast_proc(HWND child, LPARAM) {
-    SendMessageA(child, WM_SYSCOLORCHANGE, 0, 0);
-    return TRUE;
 }

@@ -1,4 +1,3 @@
-#include "runtime/core/heap.h"
 #include "tests/app/terrain_test_util.h"
 
 class GridTest : public TerrainGridTest {};

@@ -1,10 +1,8 @@
 #include "app/terrain.h"
 #include "runtime/core/array.h"
-#include "runtime/image/drawing.h"
-#include "runtime/image/image.h"
-#include "tests/image/pixels.h"
+#include "runtime/image/image_private.h"
+#include "tests/support/pixels.h"
 #include "tests/support/test_support.h"
-#include <gtest/gtest.h>
 
 struct Band {
     int32_t first, last;
@@ -38,10 +36,6 @@ class TerrainRenderTest : public testing::Test {
   protected:
     HeightGrid grid = {};
     HANDLE bitmap = nullptr;
-    static void SetUpTestSuite() {
-        drawing_init();
-        image_lib_init();
-    }
     void SetUp() override {
         ASSERT_TRUE(grid_alloc(grid));
         bitmap = reinterpret_cast<HANDLE>(image_create(0, 513, 513));
@@ -112,22 +106,18 @@ TEST_F(TerrainRenderTest, CellXYLandsOnPixelXY) {
 TEST_F(TerrainRenderTest, TheLastRowAndColumnNeverShow) {
     for (int32_t i = 1; i <= 513; i++)
         grid_set(grid, i, i, 200);
-    terrain_render_color(grid, 0);
-    Pixels before = picture();
-    for (int32_t i = 1; i <= 513; i++) {
-        grid_set(grid, 513, i, 255);
-        grid_set(grid, i, 513, 255);
+    int32_t edge_height = 255;
+    for (auto render : {terrain_render_color, terrain_render_gray}) {
+        render(grid, 0);
+        Pixels before = picture();
+        for (int32_t i = 1; i <= 513; i++) {
+            grid_set(grid, 513, i, edge_height);
+            grid_set(grid, i, 513, edge_height);
+        }
+        render(grid, 0);
+        EXPECT_TRUE(picture().data == before.data);
+        edge_height = 0;
     }
-    terrain_render_color(grid, 0);
-    EXPECT_TRUE(picture().data == before.data);
-    terrain_render_gray(grid, 0);
-    Pixels grey_before = picture();
-    for (int32_t i = 1; i <= 513; i++) {
-        grid_set(grid, 513, i, 0);
-        grid_set(grid, i, 513, 0);
-    }
-    terrain_render_gray(grid, 0);
-    EXPECT_TRUE(picture().data == grey_before.data);
 }
 
 TEST_F(TerrainRenderTest, MissingImagesAndGridsDrawNothing) {
@@ -142,7 +132,7 @@ TEST_F(TerrainRenderTest, MissingImagesAndGridsDrawNothing) {
     EXPECT_EQ(terrain_render_gray(missing, 0), 0);
     EXPECT_EQ(terrain_render_color(missing, 0), 0);
     EXPECT_TRUE(picture().data == before.data);
-    EXPECT_EQ(image_lib.output_block->output_dc, nullptr);
+    EXPECT_EQ(image_library().output_block->output_dc, nullptr);
 }
 
 // Heights written past grid_set, out of 0..255, take the colour of the nearest end.

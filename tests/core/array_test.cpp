@@ -1,5 +1,4 @@
-#include "runtime/core/array.h"
-#include "runtime/core/heap.h"
+#include "runtime/core/core_private.h"
 #include "tests/support/test_support.h"
 #include <gtest/gtest.h>
 
@@ -33,7 +32,8 @@ TEST(Array, TwoDimensionsOfTheGridSize) {
     // header, 264196 elements and the spare one, all zero
     EXPECT_GE(HeapSize(app_heap(), 0, const_cast<ArrayHeader *>(h)),
               sizeof(ArrayHeader) + 264197 * 4);
-    for (int i = 0; i <= 264196; i++) ASSERT_EQ(d.data[i], 0) << i;
+    for (int i = 0; i <= 264196; i++)
+        ASSERT_EQ(d.data[i], 0) << i;
     EXPECT_EQ(array_dim_size(data, 1), 513);
     EXPECT_EQ(array_dim_size(data, 2), 513);
     EXPECT_EQ(array_dim_size(data, 0), 0);
@@ -73,7 +73,8 @@ TEST(Array, OneDimensionalBlock) {
     void *data = array_alloc_block(10, 2, 0, &d, 7);
     ASSERT_NE(data, nullptr);
     EXPECT_EQ(header_of(data)->dim_count, 1);
-    for (int dim : {-1, 0, 1, 2, 5}) EXPECT_EQ(array_dim_size(data, dim), 9);
+    for (int dim : {-1, 0, 1, 2, 5})
+        EXPECT_EQ(array_dim_size(data, dim), 9);
     array_free(data);
 }
 

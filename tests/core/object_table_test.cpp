@@ -1,5 +1,4 @@
-#include "runtime/core/object_table.h"
-#include "runtime/core/heap.h"
+#include "runtime/core/core_private.h"
 #include "tests/support/test_support.h"
 #include <gtest/gtest.h>
 #include <vector>
@@ -63,12 +62,18 @@ TEST_F(ObjectTableTest, FreshTableAndNumberedAllocation) {
     EXPECT_EQ(r->alive, 0u);
     EXPECT_EQ(r->payload, 0);
     EXPECT_EQ(object_table_get(table, 0), nullptr); // not alive until the first word is set
+    EXPECT_EQ(object_table_slot(table, 0), r);      // the slot all the same
     r->alive = 1;
     EXPECT_EQ(object_table_get(table, 0), r);
+    EXPECT_TRUE(object_table_ready(table));
+    EXPECT_EQ(object_table_slot(table, 16), nullptr);
+    EXPECT_EQ(object_table_slot(table, ANY_ID), nullptr);
+    EXPECT_EQ(object_table_slot(nullptr, 0), nullptr);
 }
 
 TEST_F(ObjectTableTest, LinearGrowthKeepsOldSlots) {
-    for (int i = 0; i < 16; i++) make(i, 100 + i);
+    for (int i = 0; i < 16; i++)
+        make(i, 100 + i);
     ASSERT_NE(make(40, 40), nullptr);
     EXPECT_EQ(table->capacity, 56);
     for (int i = 0; i < 16; i++) {
@@ -81,7 +86,8 @@ TEST_F(ObjectTableTest, LinearGrowthKeepsOldSlots) {
         EXPECT_EQ(object_table_get(table, i), nullptr) << i;
     }
     auto *bytes = table->slots + 16 * sizeof(TestRecord);
-    for (size_t k = 0; k < 24 * sizeof(TestRecord); k++) ASSERT_EQ(bytes[k], 0);
+    for (size_t k = 0; k < 24 * sizeof(TestRecord); k++)
+        ASSERT_EQ(bytes[k], 0);
 }
 
 TEST_F(ObjectTableTest, ReallocatingALiveNumberFreesTheOldObjectFirst) {
@@ -162,9 +168,14 @@ TEST_F(ObjectTableTest, ForeignValuesAreRejectedWithoutReadingThroughThem) {
     make(2, 2);
     TestRecord *a = make(ANY_ID, 1);
     TestRecord foreign = {1, 7}; // alive-looking record the table never handed out
-    const ObjectNumber hostile[] = {-2, 16, 17, INTPTR_MAX, INTPTR_MIN,
+    const ObjectNumber hostile[] = {-2,
+                                    16,
+                                    17,
+                                    INTPTR_MAX,
+                                    INTPTR_MIN,
                                     reinterpret_cast<ObjectNumber>(&foreign),
-                                    reinterpret_cast<ObjectNumber>(a) + 4, 0x10};
+                                    reinterpret_cast<ObjectNumber>(a) + 4,
+                                    0x10};
     for (ObjectNumber n : hostile) {
         EXPECT_EQ(object_table_get(table, n), nullptr) << n;
         object_table_free(table, n); // no effect
@@ -184,7 +195,8 @@ TEST_F(ObjectTableTest, FreeingASlotKeepsCapacity) {
 }
 
 TEST_F(ObjectTableTest, FailedGrowthKeepsTheOldStorage) {
-    for (int i = 0; i < 16; i++) make(i, i);
+    for (int i = 0; i < 16; i++)
+        make(i, i);
     uint8_t *before = table->slots;
     heap_fail_allocations(app_heap(), 0, 1);
     EXPECT_EQ(object_table_alloc(table, 20), nullptr);
@@ -211,10 +223,15 @@ TEST_F(ObjectTableTest, FailedDynamicAllocationLinksNothing) {
 TEST(ObjectTableCreate, FailuresGiveNull) {
     heap_fail_allocations(app_heap(), 0, 1);
     EXPECT_EQ(object_table_create(8, 16, nullptr), nullptr);
-    // Slot storage failing leaves a table of capacity 0 that still grows on demand.
+    EXPECT_EQ(heap_failures(FAILURE_HARD), 1);
+    EXPECT_FALSE(object_table_ready(nullptr));
+    // Slot storage failing leaves a table of capacity 0, not ready, that still grows on
+    // demand: the table goes on without that part.
     heap_fail_allocations(app_heap(), 1, 1);
     ObjectTable *t = object_table_create(8, 16, nullptr);
     ASSERT_NE(t, nullptr);
+    EXPECT_EQ(heap_failures(FAILURE_WITHOUT_PART), 1);
+    EXPECT_FALSE(object_table_ready(t));
     EXPECT_EQ(t->capacity, 0);
     EXPECT_EQ(object_table_get(t, 0), nullptr);
     EXPECT_NE(object_table_alloc(t, 0), nullptr);
@@ -232,7 +249,8 @@ static void count_init(void *block) {
 TEST(StateBlock, ZeroFilledAndInitialised) {
     auto *plain = static_cast<uint8_t *>(state_block_alloc(64, nullptr, nullptr));
     ASSERT_NE(plain, nullptr);
-    for (int i = 0; i < 64; i++) EXPECT_EQ(plain[i], 0);
+    for (int i = 0; i < 64; i++)
+        EXPECT_EQ(plain[i], 0);
     EXPECT_EQ(state_block_get(plain), plain);
     init_calls = 0;
     auto *inited = static_cast<int32_t *>(state_block_alloc(16, count_init, nullptr));

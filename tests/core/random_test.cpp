@@ -1,4 +1,5 @@
 #include "runtime/core/random.h"
+#include <windows.h>
 #include <gtest/gtest.h>
 #include <stdint.h>
 #include <string.h>
@@ -97,15 +98,24 @@ TEST(Random, ReseedingRestartsTheSequence) {
         EXPECT_EQ(random_upto(-1), v);
 }
 
-TEST(Random, FirstDrawSeedsFromTheClock) {
+// The state after the first draw is that of a seed made of the thread and a tick count
+// read during the draw.
+TEST(Random, FirstDrawSeedsFromTheThreadAndTheClock) {
     ranrot_state = RanrotState{};
+    DWORD first_tick = GetTickCount();
     int32_t v = random_upto(255);
-    EXPECT_EQ(ranrot_state.seeded, 1);
+    DWORD last_tick = GetTickCount();
+    RanrotState drawn = ranrot_state;
+    EXPECT_EQ(drawn.seeded, 1);
     // 31 warm-up steps and one draw after seeding: the cursors moved 32 places down
-    EXPECT_EQ(ranrot_state.cursor1, 2);
-    EXPECT_EQ(ranrot_state.cursor2, 12);
-    EXPECT_GE(v, 0);
-    EXPECT_LE(v, 255);
+    EXPECT_EQ(drawn.cursor1, 2);
+    EXPECT_EQ(drawn.cursor2, 12);
+    bool found = false;
+    for (DWORD tick = first_tick; !found && tick - first_tick <= last_tick - first_tick; tick++) {
+        random_seed(GetCurrentThreadId() ^ tick);
+        found = random_upto(255) == v && memcmp(&ranrot_state, &drawn, sizeof drawn) == 0;
+    }
+    EXPECT_TRUE(found) << "no seed from the thread and a tick of the draw gives its state";
 }
 
 // random_words must give the words and the state that one random_upto(-1) per word gives,

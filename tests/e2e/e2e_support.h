@@ -1,5 +1,13 @@
 #pragma once
-// Shared by the end-to-end test programs.
+// Shared by the end-to-end test programs: the program under test as a process of its own,
+// its window found by its title, and the test programs' entry.
+#include <windows.h>
+#include "../support/build_target.h"
+#include "../support/input.h"
+#include <gtest/gtest.h>
+#include <algorithm>
+#include <limits.h>
+#include <stdio.h>
 #include <string>
 
 // A path as the test's command line gives it (a Unix path under Wine) in the form that
@@ -11,4 +19,102 @@ inline std::string windows_path(std::string path) {
         path = "Z:" + path;
     }
     return path;
+}
+
+// A started process and its top-level window titled "Heightmap"; ended when the test is.
+struct ProgramProcess {
+    PROCESS_INFORMATION pi = {};
+    HWND window = nullptr;
+
+    bool start(const std::string &path, const std::string &arguments = "") {
+        STARTUPINFOA si = {};
+        si.cb = sizeof si;
+        std::string command = "\"" + path + "\" " + arguments;
+        return CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                              &si, &pi) != 0;
+    }
+    bool ended(DWORD ms) { return WaitForSingleObject(pi.hProcess, ms) == WAIT_OBJECT_0; }
+    DWORD exit_code() {
+        DWORD code = STILL_ACTIVE;
+        GetExitCodeProcess(pi.hProcess, &code);
+        return code;
+    }
+    // Waits until the process shows its window or ends; true when the window is there.
+    bool wait_for_window(DWORD ms) {
+        for (DWORD waited = 0; waited < ms; waited += 20) {
+            HWND w = FindWindowA(nullptr, "Heightmap");
+            DWORD pid = 0;
+            if (w) GetWindowThreadProcessId(w, &pid);
+            if (w && pid == pi.dwProcessId && IsWindowVisible(w)) {
+                window = w;
+                return true;
+            }
+            if (ended(20)) return false;
+        }
+        return false;
+    }
+    // Answers a sent message within the time: the program is not hung.
+    bool responsive(DWORD ms) {
+        DWORD_PTR result = 0;
+        return SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_BLOCK | SMTO_ABORTIFHUNG, ms,
+                                   &result) != 0;
+    }
+    ~ProgramProcess() {
+        if (!pi.hProcess) return;
+        if (!ended(0)) TerminateProcess(pi.hProcess, 99);
+        CloseHandle(pi.hProcess);
+        CloseHandle(pi.hThread);
+    }
+};
+
+// The middle of the caption's close box, found by asking the window itself; false when it
+// has none.
+inline bool close_box_centre(HWND window, POINT *centre) {
+    RECT wr;
+    GetWindowRect(window, &wr);
+    LONG left = LONG_MAX, top = LONG_MAX, right = LONG_MIN, bottom = LONG_MIN;
+    for (LONG y = wr.top; y < wr.top + 40; y++)
+        for (LONG x = wr.right - 80; x < wr.right; x++)
+            if (SendMessageA(window, WM_NCHITTEST, 0, MAKELPARAM(x, y)) == HTCLOSE) {
+                left = std::min(left, x);
+                top = std::min(top, y);
+                right = std::max(right, x);
+                bottom = std::max(bottom, y);
+            }
+    *centre = {(left + right) / 2, (top + bottom) / 2};
+    return left <= right;
+}
+
+// Clicks the close box as a person would. Each button event carries the position too, and
+// the press comes only once the pointer has arrived: the system tracks the button where
+// it believes the pointer to be.
+inline bool click_close_box(HWND window) {
+    POINT centre;
+    if (!close_box_centre(window, &centre)) return false;
+    SetForegroundWindow(window);
+    send_pointer(centre.x, centre.y, 0);
+    POINT at = {};
+    for (int i = 0; i < 100 && (GetCursorPos(&at), at.x != centre.x || at.y != centre.y); i++)
+        Sleep(20);
+    Sleep(200);
+    send_pointer(centre.x, centre.y, MOUSEEVENTF_LEFTDOWN);
+    Sleep(150);
+    send_pointer(centre.x, centre.y, MOUSEEVENTF_LEFTUP);
+    return true;
+}
+
+// The entry of an end-to-end program, whose command line names two paths after the test
+// options.
+inline int run_end_to_end(int argc, char **argv, const char *usage, std::string *first,
+                          std::string *second) {
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
+    report_build_target();
+    testing::InitGoogleTest(&argc, argv);
+    if (argc < 3) {
+        fprintf(stderr, "usage: %s\n", usage);
+        return 2;
+    }
+    *first = windows_path(argv[1]);
+    *second = windows_path(argv[2]);
+    return RUN_ALL_TESTS();
 }

@@ -1,14 +1,7 @@
 // Drives the real heightmap.exe as a person would and checks what it shows.
-#include <windows.h>
 #include "e2e_support.h"
-#include "tests/support/build_target.h"
-#include <gtest/gtest.h>
-#include <algorithm>
-#include <limits.h>
 #include <math.h>
 #include <stdint.h>
-#include <stdio.h>
-#include <string>
 #include <vector>
 
 static std::string program_path;
@@ -67,29 +60,10 @@ static int clamp255(int v) {
     return v < 0 ? 0 : v > 255 ? 255 : v;
 }
 
-class Program {
+// The program under test, seen on the screen and driven through the input queue.
+class Program : public ProgramProcess {
   public:
-    PROCESS_INFORMATION pi = {};
-    HWND window = nullptr;
-
-    bool start() {
-        STARTUPINFOA si = {};
-        si.cb = sizeof si;
-        std::string cmd = "\"" + program_path + "\"";
-        if (!CreateProcessA(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
-                            &pi))
-            return false;
-        for (int i = 0; i < 200 && !window; i++) {
-            HWND w = FindWindowA(nullptr, "Heightmap");
-            DWORD pid = 0;
-            if (w) GetWindowThreadProcessId(w, &pid);
-            if (w && pid == pi.dwProcessId && IsWindowVisible(w))
-                window = w;
-            else
-                Sleep(50);
-        }
-        return window != nullptr;
-    }
+    bool start() { return ProgramProcess::start(program_path) && wait_for_window(10000); }
     // Lets the program finish what it has in its queue: a sent message is handled only
     // when its thread waits for input again.
     void settle() {
@@ -127,11 +101,7 @@ class Program {
     }
     void press(WORD vk) {
         SetForegroundWindow(window);
-        INPUT in[2] = {};
-        in[0].type = in[1].type = INPUT_KEYBOARD;
-        in[0].ki.wVk = in[1].ki.wVk = vk;
-        in[1].ki.dwFlags = KEYEVENTF_KEYUP;
-        SendInput(2, in, sizeof(INPUT));
+        press_key(vk);
     }
     // Presses a key and waits until the picture differs from `before` (or a time limit).
     Picture press_and_wait(WORD vk, const Picture &before) {
@@ -146,59 +116,18 @@ class Program {
         settle();
         return capture(); // once more, after the repaint has surely finished
     }
-    // Clicks the middle of the caption's close box, found by asking the window itself.
-    bool click_close_box() {
-        RECT wr, box = {LONG_MAX, LONG_MAX, LONG_MIN, LONG_MIN};
-        GetWindowRect(window, &wr);
-        for (int y = wr.top; y < wr.top + 40; y++)
-            for (int x = wr.right - 80; x < wr.right; x++)
-                if (SendMessageA(window, WM_NCHITTEST, 0, MAKELPARAM(x, y)) == HTCLOSE) {
-                    box.left = std::min<LONG>(box.left, x);
-                    box.top = std::min<LONG>(box.top, y);
-                    box.right = std::max<LONG>(box.right, x);
-                    box.bottom = std::max<LONG>(box.bottom, y);
-                }
-        if (box.left > box.right) return false;
-        int x = (box.left + box.right) / 2, y = (box.top + box.bottom) / 2;
-        SetForegroundWindow(window);
-        int sw = GetSystemMetrics(SM_CXSCREEN), sh = GetSystemMetrics(SM_CYSCREEN);
-        INPUT in[3] = {};
-        for (auto &i : in)
-            i.type = INPUT_MOUSE;
-        in[0].mi.dx = LONG((x * 65536LL + sw / 2) / sw);
-        in[0].mi.dy = LONG((y * 65536LL + sh / 2) / sh);
-        in[0].mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
-        // Each button event carries the position too: the pointer's own report of where it
-        // is may arrive later than the press.
-        in[1] = in[2] = in[0];
-        in[1].mi.dwFlags |= MOUSEEVENTF_LEFTDOWN;
-        in[2].mi.dwFlags |= MOUSEEVENTF_LEFTUP;
-        SendInput(1, &in[0], sizeof(INPUT));
-        // The press must come after the pointer has arrived, or the system tracks the
-        // button at the old position.
-        POINT at = {};
-        for (int i = 0; i < 100 && (GetCursorPos(&at), at.x != x || at.y != y); i++)
-            Sleep(20);
-        Sleep(200);
-        SendInput(1, &in[1], sizeof(INPUT));
-        Sleep(150);
-        SendInput(1, &in[2], sizeof(INPUT));
-        return true;
-    }
-    DWORD wait_exit(DWORD ms) {
-        if (WaitForSingleObject(pi.hProcess, ms) != WAIT_OBJECT_0) return STILL_ACTIVE;
-        DWORD code = STILL_ACTIVE;
-        GetExitCodeProcess(pi.hProcess, &code);
-        return code;
-    }
-    ~Program() {
-        if (pi.hProcess) {
-            if (WaitForSingleObject(pi.hProcess, 0) != WAIT_OBJECT_0)
-                TerminateProcess(pi.hProcess, 99);
-            CloseHandle(pi.hProcess);
-            CloseHandle(pi.hThread);
+    // The first picture, once the colour view shows (or a time limit).
+    Picture first_picture() {
+        Picture colour;
+        for (int i = 0; i < 100; i++) {
+            settle();
+            colour = capture();
+            if (is_band_color(colour.at(256, 256))) break;
+            Sleep(50);
         }
+        return colour;
     }
+    DWORD wait_exit(DWORD ms) { return ended(ms) ? exit_code() : STILL_ACTIVE; }
 };
 
 static void save_bmp(const Picture &p, const char *name) {
@@ -248,35 +177,27 @@ static void expect_grey_view(const Picture &p, const Heights &want, const char *
         }
 }
 
-TEST(Heightmap, RunsEveryCommandAndClosesWithCodeZero) {
-    Program prog;
-    ASSERT_TRUE(prog.start()) << "no window titled Heightmap from " << program_path;
-
+// The window: a 513 x 513 client area, centred on the screen.
+static void expect_window_placed(HWND window) {
     RECT client, outer;
-    GetClientRect(prog.window, &client);
-    GetWindowRect(prog.window, &outer);
+    GetClientRect(window, &client);
+    GetWindowRect(window, &outer);
     EXPECT_EQ(client.right - client.left, 513);
     EXPECT_EQ(client.bottom - client.top, 513);
     int outer_w = outer.right - outer.left, outer_h = outer.bottom - outer.top;
     EXPECT_EQ(outer.left, (GetSystemMetrics(SM_CXSCREEN) - outer_w) / 2);
     EXPECT_EQ(outer.top, (GetSystemMetrics(SM_CYSCREEN) - outer_h) / 2);
+}
 
-    // The first picture: the colour view.
-    Picture colour;
-    for (int i = 0; i < 100; i++) {
-        prog.settle();
-        colour = prog.capture();
-        if (is_band_color(colour.at(256, 256))) break;
-        Sleep(50);
-    }
+static void expect_colour_view(const Picture &colour) {
     expect_frame_black(colour);
     for (int y = 1; y < SIDE; y++)
         for (int x = 1; x < SIDE; x++)
             ASSERT_TRUE(is_band_color(colour.at(x, y))) << "at " << x << "," << y;
-    save_bmp(colour, "heightmap-colour.bmp");
+}
 
-    // 1: the grey view of the same heights.
-    Picture grey = prog.press_and_wait('1', colour);
+// The grey view of the heights the colour view shows.
+static void expect_grey_of(const Picture &grey, const Picture &colour) {
     Heights h = heights_of(grey);
     expect_frame_black(grey);
     for (int y = 1; y < SIDE; y++)
@@ -284,53 +205,41 @@ TEST(Heightmap, RunsEveryCommandAndClosesWithCodeZero) {
             ASSERT_TRUE(is_grey(grey.at(x, y))) << x << "," << y;
             ASSERT_EQ(band_color(h[y * SIDE + x]), colour.at(x, y)) << x << "," << y;
         }
-    save_bmp(grey, "heightmap-grey.bmp");
+}
 
-    // 2: the colour view back, unchanged.
-    EXPECT_TRUE(prog.press_and_wait('2', grey) == colour);
-    Picture g = prog.press_and_wait('1', colour);
-    ASSERT_TRUE(g == grey);
-
-    // I: every height h becomes 255 - h.
-    Heights inverted = h;
-    for (int &v : inverted)
+static Heights inverted(Heights h) {
+    for (int &v : h)
         v = 255 - v;
-    Picture p = prog.press_and_wait('I', g);
-    expect_grey_view(p, inverted, "invert");
-    h = inverted;
+    return h;
+}
 
-    // N: pulled toward 160 by the float nearest 0.05.
-    Heights pulled = h;
+// Pulled toward 160 by the float nearest 0.05.
+static Heights pulled(Heights h) {
     const double fraction = double(0.05f);
-    for (int &v : pulled) {
+    for (int &v : h) {
         if (v > 160)
             v = clamp255(round_even(v - (v - 160) * fraction));
         else if (v < 160)
             v = clamp255(round_even(v + (160 - v) * fraction));
     }
-    Picture before = p;
-    p = prog.press_and_wait('N', before);
-    expect_grey_view(p, pulled, "pull to level");
-    h = pulled;
+    return h;
+}
 
-    // B: the in-place 5 x 5 mean over cells 3..509, scanning rows downward.
-    Heights smooth = h;
+// The in-place 5 x 5 mean over cells 3..509, scanning rows downward.
+static Heights smoothed(Heights h) {
     for (int y = 3; y <= 509; y++)
         for (int x = 3; x <= 509; x++) {
             int s = 0;
             for (int j = y - 2; j <= y + 2; j++)
                 for (int i = x - 2; i <= x + 2; i++)
-                    s += smooth[j * SIDE + i];
-            smooth[y * SIDE + x] = s / 25;
+                    s += h[j * SIDE + i];
+            h[y * SIDE + x] = s / 25;
         }
-    before = p;
-    p = prog.press_and_wait('B', before);
-    expect_grey_view(p, smooth, "smooth");
-    h = smooth;
+    return h;
+}
 
-    // Z: each height only takes a value of its jitter outcome set.
-    before = p;
-    p = prog.press_and_wait('Z', before);
+// Each height only takes a value of its jitter outcome set, and many change.
+static void expect_jittered(const Picture &p, const Heights &h) {
     expect_frame_black(p);
     int changed = 0;
     for (int y = 1; y < SIDE; y++)
@@ -346,10 +255,10 @@ TEST(Heightmap, RunsEveryCommandAndClosesWithCodeZero) {
             changed += got != v;
         }
     EXPECT_GT(changed, 1000);
+}
 
-    // Return: a new terrain, still in the grey view.
-    before = p;
-    p = prog.press_and_wait(VK_RETURN, before);
+// A new terrain, still in the grey view.
+static void expect_regenerated(const Picture &p, const Picture &before) {
     expect_frame_black(p);
     int differing = 0;
     for (int y = 1; y < SIDE; y++)
@@ -358,9 +267,11 @@ TEST(Heightmap, RunsEveryCommandAndClosesWithCodeZero) {
             differing += p.at(x, y) != before.at(x, y);
         }
     EXPECT_GT(differing, SIDE * SIDE / 4);
+}
 
-    // Keys that are not commands change nothing.
-    before = p;
+// Keys that are not commands change nothing.
+static void expect_other_keys_ignored(Program &prog) {
+    Picture before = prog.capture();
     for (WORD vk : {WORD('A'), WORD('Q'), WORD('3'), WORD(VK_SPACE), WORD(VK_F5), WORD(VK_BACK)}) {
         prog.press(vk);
         prog.settle();
@@ -368,9 +279,43 @@ TEST(Heightmap, RunsEveryCommandAndClosesWithCodeZero) {
     Sleep(200);
     prog.settle();
     EXPECT_TRUE(prog.capture() == before);
+}
 
-    // Close box: the process ends with exit code 0.
-    ASSERT_TRUE(prog.click_close_box());
+// The views and the height filters, each checked against what it must do to the heights.
+static void run_the_filters(Program &prog, const Picture &grey) {
+    Heights h = inverted(heights_of(grey));
+    Picture p = prog.press_and_wait('I', grey);
+    expect_grey_view(p, h, "invert");
+    h = pulled(h);
+    p = prog.press_and_wait('N', p);
+    expect_grey_view(p, h, "pull to level");
+    h = smoothed(h);
+    p = prog.press_and_wait('B', p);
+    expect_grey_view(p, h, "smooth");
+    Picture before = p;
+    p = prog.press_and_wait('Z', before);
+    expect_jittered(p, h);
+    before = p;
+    expect_regenerated(prog.press_and_wait(VK_RETURN, before), before);
+}
+
+TEST(Heightmap, RunsEveryCommandAndClosesWithCodeZero) {
+    Program prog;
+    ASSERT_TRUE(prog.start()) << "no window titled Heightmap from " << program_path;
+    expect_window_placed(prog.window);
+    Picture colour = prog.first_picture();
+    expect_colour_view(colour);
+    save_bmp(colour, "heightmap-colour.bmp");
+
+    Picture grey = prog.press_and_wait('1', colour);
+    expect_grey_of(grey, colour);
+    save_bmp(grey, "heightmap-grey.bmp");
+    EXPECT_TRUE(prog.press_and_wait('2', grey) == colour);
+    ASSERT_TRUE(prog.press_and_wait('1', colour) == grey);
+
+    run_the_filters(prog, grey);
+    expect_other_keys_ignored(prog);
+    ASSERT_TRUE(click_close_box(prog.window));
     EXPECT_EQ(prog.wait_exit(10000), 0u);
 }
 
@@ -415,14 +360,6 @@ TEST(Heightmap, IsAWindowsProgramWithTheManifestAsItsOnlyResource) {
 }
 
 int main(int argc, char **argv) {
-    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
-    report_build_target();
-    testing::InitGoogleTest(&argc, argv);
-    if (argc < 3) {
-        fprintf(stderr, "usage: test_e2e heightmap.exe output-folder\n");
-        return 2;
-    }
-    program_path = windows_path(argv[1]);
-    output_dir = windows_path(argv[2]);
-    return RUN_ALL_TESTS();
+    return run_end_to_end(argc, argv, "test_e2e heightmap.exe output-folder", &program_path,
+                          &output_dir);
 }

@@ -4,6 +4,7 @@
 // "count" instead, it only starts and ends the program and exits with the number of
 // allocations that its start-up made.
 #include "app/app.h"
+#include "runtime/core/core_private.h"
 #include <stdlib.h>
 #include <string.h>
 

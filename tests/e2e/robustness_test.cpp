@@ -1,70 +1,18 @@
 // The real program seen from outside: random keys and pointer actions through the
 // system's input queue, and a start-up whose allocations fail one by one.
-#include <windows.h>
 #include "e2e_support.h"
-#include "tests/support/build_target.h"
-#include <gtest/gtest.h>
-#include <algorithm>
-#include <limits.h>
+#include "app/app.h"
 #include <random>
-#include <stdio.h>
-#include <string>
 #include <vector>
 
 static std::string program_path;
 static std::string fault_entry_path;
 
-// A started process and its top-level window titled "Heightmap".
-struct Process {
-    PROCESS_INFORMATION pi = {};
-    HWND window = nullptr;
-
-    bool start(const std::string &path, const std::string &arguments = "") {
-        STARTUPINFOA si = {};
-        si.cb = sizeof si;
-        std::string command = "\"" + path + "\" " + arguments;
-        return CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                              &si, &pi) != 0;
-    }
-    bool ended(DWORD ms) { return WaitForSingleObject(pi.hProcess, ms) == WAIT_OBJECT_0; }
-    DWORD exit_code() {
-        DWORD code = STILL_ACTIVE;
-        GetExitCodeProcess(pi.hProcess, &code);
-        return code;
-    }
-    // Waits until the process shows its window or ends; true when the window is there.
-    bool wait_for_window(DWORD ms) {
-        for (DWORD waited = 0; waited < ms; waited += 20) {
-            HWND w = FindWindowA(nullptr, "Heightmap");
-            DWORD pid = 0;
-            if (w) GetWindowThreadProcessId(w, &pid);
-            if (w && pid == pi.dwProcessId && IsWindowVisible(w)) {
-                window = w;
-                return true;
-            }
-            if (ended(20)) return false;
-        }
-        return false;
-    }
-    // Answers a sent message within the time: the program is not hung.
-    bool responsive(DWORD ms) {
-        DWORD_PTR result = 0;
-        return SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_BLOCK | SMTO_ABORTIFHUNG, ms,
-                                   &result) != 0;
-    }
-    ~Process() {
-        if (!pi.hProcess) return;
-        if (!ended(0)) TerminateProcess(pi.hProcess, 99);
-        CloseHandle(pi.hProcess);
-        CloseHandle(pi.hThread);
-    }
-};
-
 // The start-up, allocation by allocation: each failure either ends the process with
 // exit code 1 (no crash: a crash ends it with an exception code), or, where it only lost
 // a queued event of the window, the program runs and closes with 0.
 TEST(StartUp, EachFailingAllocationEndsTheProcessWithCodeOne) {
-    Process counting;
+    ProgramProcess counting;
     ASSERT_TRUE(counting.start(fault_entry_path, "count"));
     ASSERT_TRUE(counting.ended(30000));
     DWORD allocations = counting.exit_code();
@@ -74,7 +22,7 @@ TEST(StartUp, EachFailingAllocationEndsTheProcessWithCodeOne) {
     int ended_with_one = 0, ran = 0;
     for (DWORD skip = 0; skip <= allocations; skip++) {
         SCOPED_TRACE("allocation " + std::to_string(skip));
-        Process p;
+        ProgramProcess p;
         ASSERT_TRUE(p.start(fault_entry_path, std::to_string(skip)));
         // The window shows before the start-up is through: a start-up that fails after it
         // ends within moments, one that succeeds keeps running.
@@ -99,33 +47,9 @@ TEST(StartUp, EachFailingAllocationEndsTheProcessWithCodeOne) {
     EXPECT_GT(ended_with_one, int(allocations) / 2);
 }
 
-// Pointer positions are given in the 0..65535 range of the whole screen.
-static INPUT mouse_input(int x, int y, DWORD flags) {
-    INPUT in = {};
-    in.type = INPUT_MOUSE;
-    int sw = GetSystemMetrics(SM_CXSCREEN), sh = GetSystemMetrics(SM_CYSCREEN);
-    in.mi.dx = LONG((x * 65536LL + sw / 2) / sw);
-    in.mi.dy = LONG((y * 65536LL + sh / 2) / sh);
-    in.mi.dwFlags = flags | MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
-    return in;
-}
-
-static void send_mouse(int x, int y, DWORD flags) {
-    INPUT in = mouse_input(x, y, flags);
-    SendInput(1, &in, sizeof in);
-}
-
-static void send_key(WORD key, bool up) {
-    INPUT in = {};
-    in.type = INPUT_KEYBOARD;
-    in.ki.wVk = key;
-    in.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
-    SendInput(1, &in, sizeof in);
-}
-
 class Fuzzer {
   public:
-    explicit Fuzzer(Process &program, uint32_t seed) : program(program), random(seed) {}
+    explicit Fuzzer(ProgramProcess &program, uint32_t seed) : program(program), random(seed) {}
 
     int keys = 0, commands = 0, pointer_actions = 0;
 
@@ -138,14 +62,11 @@ class Fuzzer {
     }
 
   private:
-    Process &program;
+    ProgramProcess &program;
     std::mt19937 random;
 
     void press(WORD key, bool shift = false) {
-        if (shift) send_key(VK_SHIFT, false);
-        send_key(key, false);
-        send_key(key, true);
-        if (shift) send_key(VK_SHIFT, true);
+        press_key(key, shift);
         keys++;
     }
 
@@ -153,7 +74,6 @@ class Fuzzer {
     // Alt and F10 (the system menu, where a chance Return could choose Close) and the
     // Windows and menu keys, which belong to the desktop.
     void key() {
-        static const WORD command_keys[] = {VK_RETURN, '1', '2', 'N', 'Z', 'B', 'I'};
         static const WORD other_keys[] = {'A',       'C',       'Q',      'X',       '0',
                                           '3',       '9',       VK_SPACE, VK_ESCAPE, VK_BACK,
                                           VK_DELETE, VK_INSERT, VK_HOME,  VK_END,    VK_PRIOR,
@@ -162,7 +82,7 @@ class Fuzzer {
         switch (random() % 4) {
         case 0:
         case 1:
-            press(command_keys[random() % 7]);
+            press(WORD(app_command_key(intptr_t(random() % APP_MENU_COUNT))));
             commands++;
             break;
         case 2:
@@ -188,69 +108,42 @@ class Fuzzer {
         pointer_actions++;
         switch (random() % 5) {
         case 0:
-            send_mouse(p.x, p.y, 0);
+            send_pointer(p.x, p.y, 0);
             break;
         case 1:
-            send_mouse(p.x, p.y, MOUSEEVENTF_LEFTDOWN);
-            send_mouse(p.x, p.y, MOUSEEVENTF_LEFTUP);
+            send_pointer(p.x, p.y, MOUSEEVENTF_LEFTDOWN);
+            send_pointer(p.x, p.y, MOUSEEVENTF_LEFTUP);
             break;
         case 2:
             for (int i = 0; i < 2; i++) {
-                send_mouse(p.x, p.y, MOUSEEVENTF_LEFTDOWN);
-                send_mouse(p.x, p.y, MOUSEEVENTF_LEFTUP);
+                send_pointer(p.x, p.y, MOUSEEVENTF_LEFTDOWN);
+                send_pointer(p.x, p.y, MOUSEEVENTF_LEFTUP);
             }
             break;
         case 3:
-            send_mouse(p.x, p.y, MOUSEEVENTF_RIGHTDOWN);
-            send_mouse(p.x, p.y, MOUSEEVENTF_RIGHTUP);
+            send_pointer(p.x, p.y, MOUSEEVENTF_RIGHTDOWN);
+            send_pointer(p.x, p.y, MOUSEEVENTF_RIGHTUP);
             if (random() % 2) {
-                send_mouse(p.x, p.y, MOUSEEVENTF_RIGHTDOWN);
-                send_mouse(p.x, p.y, MOUSEEVENTF_RIGHTUP);
+                send_pointer(p.x, p.y, MOUSEEVENTF_RIGHTDOWN);
+                send_pointer(p.x, p.y, MOUSEEVENTF_RIGHTUP);
             }
             break;
         default: {
             POINT to = client_point();
-            send_mouse(p.x, p.y, MOUSEEVENTF_LEFTDOWN);
+            send_pointer(p.x, p.y, MOUSEEVENTF_LEFTDOWN);
             for (int i = 1; i <= 4; i++)
-                send_mouse(p.x + (to.x - p.x) * i / 4, p.y + (to.y - p.y) * i / 4, 0);
-            send_mouse(to.x, to.y, MOUSEEVENTF_LEFTUP);
+                send_pointer(p.x + (to.x - p.x) * i / 4, p.y + (to.y - p.y) * i / 4, 0);
+            send_pointer(to.x, to.y, MOUSEEVENTF_LEFTUP);
             break;
         }
         }
     }
 };
 
-// Clicks the middle of the caption's close box, found by asking the window itself.
-static bool click_close_box(HWND window) {
-    RECT wr;
-    GetWindowRect(window, &wr);
-    LONG left = LONG_MAX, top = LONG_MAX, right = LONG_MIN, bottom = LONG_MIN;
-    for (LONG y = wr.top; y < wr.top + 40; y++)
-        for (LONG x = wr.right - 80; x < wr.right; x++)
-            if (SendMessageA(window, WM_NCHITTEST, 0, MAKELPARAM(x, y)) == HTCLOSE) {
-                left = std::min(left, x);
-                top = std::min(top, y);
-                right = std::max(right, x);
-                bottom = std::max(bottom, y);
-            }
-    if (left > right) return false;
-    int x = (left + right) / 2, y = (top + bottom) / 2;
-    SetForegroundWindow(window);
-    send_mouse(x, y, 0);
-    POINT at = {};
-    for (int i = 0; i < 100 && (GetCursorPos(&at), at.x != x || at.y != y); i++)
-        Sleep(20);
-    Sleep(200);
-    send_mouse(x, y, MOUSEEVENTF_LEFTDOWN);
-    Sleep(150);
-    send_mouse(x, y, MOUSEEVENTF_LEFTUP);
-    return true;
-}
-
 // Random keys and pointer actions for a bounded time: the program answers throughout,
 // still shows its window afterwards and closes with exit code 0.
 TEST(Fuzz, RandomKeysAndPointerActionsKeepTheProgramResponsive) {
-    Process program;
+    ProgramProcess program;
     ASSERT_TRUE(program.start(program_path));
     ASSERT_TRUE(program.wait_for_window(20000));
     Fuzzer fuzzer(program, 2024);
@@ -273,7 +166,7 @@ TEST(Fuzz, RandomKeysAndPointerActionsKeepTheProgramResponsive) {
     send_key(VK_SHIFT, true);
     POINT p = {0, 0};
     GetCursorPos(&p);
-    send_mouse(p.x, p.y, MOUSEEVENTF_LEFTUP);
+    send_pointer(p.x, p.y, MOUSEEVENTF_LEFTUP);
     ASSERT_TRUE(program.responsive(20000));
     EXPECT_TRUE(IsWindowVisible(program.window));
     HWND picture = FindWindowExA(program.window, nullptr, "Static", nullptr);
@@ -287,14 +180,6 @@ TEST(Fuzz, RandomKeysAndPointerActionsKeepTheProgramResponsive) {
 }
 
 int main(int argc, char **argv) {
-    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
-    report_build_target();
-    testing::InitGoogleTest(&argc, argv);
-    if (argc < 3) {
-        fprintf(stderr, "usage: test_e2e_robustness heightmap.exe heightmap_fault_entry.exe\n");
-        return 2;
-    }
-    program_path = windows_path(argv[1]);
-    fault_entry_path = windows_path(argv[2]);
-    return RUN_ALL_TESTS();
+    return run_end_to_end(argc, argv, "test_e2e_robustness heightmap.exe heightmap_fault_entry.exe",
+                          &program_path, &fault_entry_path);
 }

@@ -1,6 +1,5 @@
 #include "tests/gadget/gadget_test_support.h"
-#include "runtime/core/heap.h"
-#include "tests/support/test_support.h"
+#include "runtime/core/core_private.h"
 #include <utility>
 
 static const COLORREF RED = RGB(0xE0, 0x10, 0x10);
@@ -11,15 +10,12 @@ static const COLORREF WHITE = RGB(0xFF, 0xFF, 0xFF);
 using Extent = std::pair<LONG, LONG>;
 
 static Extent extent(HWND window) {
-    RECT rect = {};
-    GetWindowRect(window, &rect);
+    RECT rect = window_rect(window);
     return {rect.right - rect.left, rect.bottom - rect.top};
 }
 
 static POINT position_in(HWND parent, HWND window) {
-    RECT rect = {};
-    GetWindowRect(window, &rect);
-    POINT point = {rect.left, rect.top};
+    POINT point = {window_rect(window).left, window_rect(window).top};
     ScreenToClient(parent, &point);
     return point;
 }
@@ -35,10 +31,9 @@ static LRESULT set_image(HWND control, HANDLE image, UINT message = STM_SETIMAGE
 
 static void fill_square(uint32_t *bits, int stride, int x, int y, int side, COLORREF colour) {
     GdiFlush();
-    uint32_t bgr = (GetRValue(colour) << 16) | (GetGValue(colour) << 8) | GetBValue(colour);
     for (int row = y; row < y + side; row++)
         for (int column = x; column < x + side; column++)
-            bits[row * stride + column] = bgr;
+            bits[row * stride + column] = swap_red_blue(colour);
 }
 
 // A memory DC over a white bitmap, as WM_PRINT receives it.
@@ -57,6 +52,26 @@ struct PrintTarget {
         DeleteObject(bitmap);
     }
 };
+
+struct PixelAt {
+    int x, y;
+    COLORREF colour;
+};
+
+// Each pixel as `read` finds it in the window.
+static void expect_pixels(COLORREF (*read)(HWND window, int x, int y), HWND window,
+                          std::initializer_list<PixelAt> pixels) {
+    for (const PixelAt &p : pixels)
+        EXPECT_EQ(read(window, p.x, p.y), p.colour) << "at " << p.x << "," << p.y;
+}
+
+// What the control draws when asked to print itself into a white square of `side` pixels.
+static void expect_printed(HWND control, int side, std::initializer_list<PixelAt> pixels) {
+    PrintTarget target(side);
+    EXPECT_EQ(SendMessageA(control, WM_PRINT, WPARAM(target.dc), PRF_CLIENT), 0);
+    for (const PixelAt &p : pixels)
+        EXPECT_EQ(GetPixel(target.dc, p.x, p.y), p.colour) << "at " << p.x << "," << p.y;
+}
 
 class ImageGadgetTest : public GadgetTest {
   protected:
@@ -86,8 +101,8 @@ TEST_F(ImageGadgetTest, KindTableIsFilledByTheFirstCreation) {
     ASSERT_NE(ops, nullptr);
     EXPECT_EQ(ops->kind, GADGET_KIND_IMAGE);
     EXPECT_EQ(ops->size, int32_t(sizeof(GadgetTypeOps)));
-    EXPECT_EQ(ops->get_state, gadget_image_get_state);
-    EXPECT_EQ(ops->set_state, gadget_image_set_state);
+    EXPECT_NE(ops->get_state, nullptr);
+    EXPECT_NE(ops->set_state, nullptr);
     EXPECT_EQ(ops->notify, nullptr);
     EXPECT_EQ(ops->on_free, nullptr);
     for (GadgetOp op : ops->further)
@@ -156,8 +171,8 @@ TEST_F(ImageGadgetTest, IconsEmptyAndUnreadableHandlesSizeTheControl) {
     EXPECT_EQ(extent(control), Extent(44, 28));
     EXPECT_EQ(image_of(control, STM_GETIMAGE, IMAGE_BITMAP), icon);
     EXPECT_EQ(image_of(control, STM_GETICON, IMAGE_ICON), icon);
-    EXPECT_EQ(gadget_image_get_state(gadget_record(0)), reinterpret_cast<intptr_t>(icon));
-    EXPECT_EQ(gadget_image_set_state(gadget_record(0), reinterpret_cast<intptr_t>(small)),
+    EXPECT_EQ(gadget_get_state(0), reinterpret_cast<intptr_t>(icon));
+    EXPECT_EQ(gadget_set_state(0, reinterpret_cast<intptr_t>(small)),
               reinterpret_cast<intptr_t>(small));
     EXPECT_EQ(extent(control), Extent(104, 84));
 
@@ -172,55 +187,36 @@ TEST_F(ImageGadgetTest, BitmapIsPaintedAndRefreshedBySetState) {
     HWND control = create(0, 10, 20, 0, 0, picture);
     ASSERT_TRUE(control);
     pump_for(50);
-    EXPECT_EQ(screen_pixel(control, 5, 5), RED);
-    EXPECT_EQ(screen_pixel(control, 105, 205), BLUE);
-    EXPECT_EQ(screen_pixel(control, 512, 512), RED);
+    expect_pixels(screen_pixel, control, {{5, 5, RED}, {105, 205, BLUE}, {512, 512, RED}});
     EXPECT_EQ(screen_pixel(parent, 10 + 513, 20 + 5), TEST_BACKGROUND);
 
     // The same handle again after its pixels changed: shown before the call returns.
     fill_square(bits, 513, 300, 400, 20, GREEN);
     EXPECT_EQ(gadget_set_state(0, reinterpret_cast<intptr_t>(picture)),
               reinterpret_cast<intptr_t>(picture));
-    EXPECT_EQ(window_pixel(control, 310, 410), GREEN);
-    EXPECT_EQ(window_pixel(control, 105, 205), BLUE);
+    expect_pixels(window_pixel, control, {{310, 410, GREEN}, {105, 205, BLUE}});
     EXPECT_EQ(screen_pixel(control, 310, 410), GREEN);
 
     HWND edged = create(1, 540, 20, 0, 0, test_icon(30, 30, GREEN), WS_EX_CLIENTEDGE);
     ASSERT_TRUE(edged);
     pump_for(30);
-    EXPECT_EQ(screen_pixel(edged, 0, 0), GREEN) << "drawn at the client origin";
-    EXPECT_EQ(screen_pixel(edged, 29, 29), GREEN);
+    expect_pixels(screen_pixel, edged, {{0, 0, GREEN}, {29, 29, GREEN}}); // at the client origin
     DestroyIcon(static_cast<HICON>(image_of(edged)));
 }
 
 TEST_F(ImageGadgetTest, PrintDrawsTheImageIntoTheGivenDC) {
     HWND control = create(0, 0, 0, 0, 0, picture);
     ASSERT_TRUE(control);
-    {
-        PrintTarget target(600);
-        EXPECT_EQ(SendMessageA(control, WM_PRINT, WPARAM(target.dc), PRF_CLIENT), 0);
-        EXPECT_EQ(GetPixel(target.dc, 5, 5), RED);
-        EXPECT_EQ(GetPixel(target.dc, 105, 205), BLUE);
-        EXPECT_EQ(GetPixel(target.dc, 512, 512), RED);
-        EXPECT_EQ(GetPixel(target.dc, 513, 513), WHITE) << "only the image is drawn";
-    }
+    // Only the image is drawn: the square beyond it stays white.
+    expect_printed(control, 600,
+                   {{5, 5, RED}, {105, 205, BLUE}, {512, 512, RED}, {513, 513, WHITE}});
     EXPECT_EQ(SendMessageA(control, WM_PRINT, 0, PRF_CLIENT), 0);
 
     HICON icon = test_icon(40, 24, GREEN);
     set_image(control, icon);
-    {
-        PrintTarget target(100);
-        SendMessageA(control, WM_PRINT, WPARAM(target.dc), PRF_CLIENT);
-        EXPECT_EQ(GetPixel(target.dc, 5, 5), GREEN);
-        EXPECT_EQ(GetPixel(target.dc, 39, 23), GREEN);
-        EXPECT_EQ(GetPixel(target.dc, 45, 5), WHITE);
-    }
+    expect_printed(control, 100, {{5, 5, GREEN}, {39, 23, GREEN}, {45, 5, WHITE}});
     set_image(control, nullptr);
-    {
-        PrintTarget target(100);
-        EXPECT_EQ(SendMessageA(control, WM_PRINT, WPARAM(target.dc), PRF_CLIENT), 0);
-        EXPECT_EQ(GetPixel(target.dc, 5, 5), WHITE) << "no image, nothing drawn";
-    }
+    expect_printed(control, 100, {{5, 5, WHITE}}); // no image, nothing drawn
     DestroyIcon(icon);
 }
 
@@ -231,8 +227,7 @@ TEST_F(ImageGadgetTest, ClearingShowsTheWindowUnderneath) {
     ASSERT_EQ(screen_pixel(control, 50, 50), RED);
     gadget_set_state(0, 0);
     EXPECT_EQ(extent(control), Extent(513, 513));
-    EXPECT_EQ(window_pixel(control, 50, 50), TEST_BACKGROUND);
-    EXPECT_EQ(window_pixel(control, 105, 205), TEST_BACKGROUND);
+    expect_pixels(window_pixel, control, {{50, 50, TEST_BACKGROUND}, {105, 205, TEST_BACKGROUND}});
     EXPECT_EQ(screen_pixel(control, 105, 205), TEST_BACKGROUND);
 }
 
@@ -252,12 +247,12 @@ TEST_F(ImageGadgetTest, EnablingRepaintsAtOnce) {
 TEST_F(ImageGadgetTest, NoCurrentListMeansNoGadget) {
     HWND existing = create(3, 0, 0, 0, 0, picture);
     ASSERT_TRUE(existing);
-    const int32_t capacity = gadget_lib.gadget_table->capacity;
-    gadget_lib.list_state->parent = nullptr;
+    const int32_t capacity = gadget_library().gadget_table->capacity;
+    gadget_list_state()->parent = nullptr;
     EXPECT_EQ(gadget_image_create(3, 0, 0, 0, 0, picture), 0);
     EXPECT_EQ(gadget_image_create(ANY_ID, 0, 0, 0, 0, picture), 0);
     EXPECT_EQ(gadget_image_create(200, 0, 0, 0, 0, picture), 0);
-    EXPECT_EQ(gadget_lib.gadget_table->capacity, capacity);
+    EXPECT_EQ(gadget_library().gadget_table->capacity, capacity);
     ASSERT_NE(gadget_record(3), nullptr);
     EXPECT_EQ(gadget_record(3)->window, existing) << "the old gadget 3 is untouched";
     EXPECT_EQ(live_gadget_count(), 1);
@@ -290,7 +285,9 @@ class ImageGadgetMouseTest : public ImageGadgetTest {
     }
     HBITMAP small = nullptr;
     void move(int x, int y) {
-        EXPECT_TRUE(mouse_move_to(control, x, y)) << "move to " << x << "," << y;
+        POINT screen = {x, y};
+        ClientToScreen(control, &screen);
+        EXPECT_TRUE(pointer_move(screen.x, screen.y)) << "move to " << x << "," << y;
     }
     void buttons(std::initializer_list<DWORD> presses) {
         EXPECT_TRUE(mouse_buttons(presses)) << "button messages did not arrive";

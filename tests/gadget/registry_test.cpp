@@ -1,5 +1,5 @@
 #include "tests/gadget/gadget_test_support.h"
-#include "tests/support/test_support.h"
+#include "runtime/core/core_private.h"
 #include <commctrl.h>
 #include <ole2.h>
 #include <stdio.h>
@@ -63,11 +63,12 @@ static const GadgetTypeOps empty_ops = {};
 static intptr_t test_gadget_create(HWND parent, ObjectNumber number, const GadgetTypeOps *ops) {
     HWND control =
         CreateWindowExA(0, "STATIC", "", WS_CHILD | WS_VISIBLE, 0, 0, 20, 20, parent,
-                        reinterpret_cast<HMENU>(intptr_t(-1)), test_host.app_instance, nullptr);
+                        reinterpret_cast<HMENU>(NO_GADGET_ID), test_host.app_instance, nullptr);
     if (!control) return 0;
     static_class_proc = reinterpret_cast<WNDPROC>(
         SetWindowLongPtrA(control, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(test_kind_proc)));
-    auto *record = static_cast<GadgetRecord *>(object_table_alloc(gadget_lib.gadget_table, number));
+    auto *record =
+        static_cast<GadgetRecord *>(object_table_alloc(gadget_library().gadget_table, number));
     if (!record) return 0;
     return gadget_register(number, record, control, ops);
 }
@@ -120,17 +121,17 @@ class RegistryTest : public GadgetTest {
 };
 
 TEST(GadgetLibrary, StartUpMakesTableListStateAndCommonControls) {
-    EXPECT_TRUE(gadget_lib_init_result);
-    EXPECT_EQ(gadget_lib.default_font, GetStockObject(DEFAULT_GUI_FONT));
-    ObjectTable *table = gadget_lib.gadget_table;
+    EXPECT_TRUE(gadget_lib_ready());
+    EXPECT_EQ(gadget_library().default_font, GetStockObject(DEFAULT_GUI_FONT));
+    ObjectTable *table = gadget_library().gadget_table;
     ASSERT_NE(table, nullptr);
     EXPECT_EQ(table->element_size, int32_t(sizeof(GadgetRecord)));
     EXPECT_EQ(table->grow_step, 50);
     EXPECT_GE(table->capacity, 50);
     EXPECT_EQ(table->free_callback, gadget_destroy_existing);
-    ASSERT_NE(gadget_lib.list_state, nullptr);
-    EXPECT_EQ(gadget_lib.list_state->font, gadget_lib.default_font);
-    EXPECT_EQ(gadget_lib.list_state->nest_capacity, 10);
+    ASSERT_NE(gadget_library().list_state, nullptr);
+    EXPECT_EQ(gadget_list_state()->font, gadget_library().default_font);
+    EXPECT_EQ(gadget_list_state()->nest_capacity, 10);
     // The classes asked for exist once InitCommonControlsEx has run.
     WNDCLASSA info;
     EXPECT_TRUE(GetClassInfoA(nullptr, WC_TABCONTROLA, &info));
@@ -140,10 +141,10 @@ TEST(GadgetLibrary, StartUpMakesTableListStateAndCommonControls) {
 TEST_F(RegistryTest, EndDestroysOnlyTheAuxiliaryWindow) {
     HWND aux = test_window_create(0, 0, 50, 50, false);
     ASSERT_TRUE(gadget_image_create(0, 0, 0, 10, 10, nullptr));
-    gadget_lib.list_state->aux_window = aux;
+    gadget_list_state()->aux_window = aux;
     gadget_lib_end();
     EXPECT_FALSE(IsWindow(aux));
-    EXPECT_EQ(gadget_lib.list_state->aux_window, nullptr);
+    EXPECT_EQ(gadget_list_state()->aux_window, nullptr);
     EXPECT_NE(gadget_record(0), nullptr) << "gadgets go with their windows, not here";
     gadget_lib_end(); // nothing left to destroy
     EXPECT_NE(gadget_record(0), nullptr);
@@ -158,7 +159,7 @@ TEST_F(RegistryTest, NumberedAndDynamicGadgetsCarryTheirNumber) {
     EXPECT_EQ(GetWindowLongPtrA(numbered->window, GWLP_ID), 4);
     EXPECT_EQ(GetPropA(numbered->window, "KX_ID"), reinterpret_cast<HANDLE>(4));
     EXPECT_EQ(reinterpret_cast<HFONT>(SendMessageA(numbered->window, WM_GETFONT, 0, 0)),
-              gadget_lib.list_state->font);
+              gadget_list_state()->font);
 
     intptr_t number = gadget_image_create(ANY_ID, 0, 0, 10, 10, nullptr);
     ASSERT_NE(number, 0);
@@ -236,10 +237,10 @@ TEST_F(RegistryTest, DestroyingTheParentReleasesEveryGadget) {
 }
 
 TEST_F(RegistryTest, SetStateNeedsALiveGadgetWithTheOperation) {
-    const int32_t capacity = gadget_lib.gadget_table->capacity;
+    const int32_t capacity = gadget_library().gadget_table->capacity;
     EXPECT_EQ(gadget_set_state(7, 1234), 0);
     EXPECT_EQ(gadget_set_state(5000, 1234), 0);
-    EXPECT_EQ(gadget_lib.gadget_table->capacity, capacity);
+    EXPECT_EQ(gadget_library().gadget_table->capacity, capacity);
     EXPECT_EQ(gadget_set_state(ANY_ID, 1234), 0);
 
     ASSERT_NE(test_gadget_create(parent, 7, &empty_ops), 0);
@@ -258,7 +259,7 @@ TEST_F(RegistryTest, SetStateNeedsALiveGadgetWithTheOperation) {
 TEST_F(RegistryTest, EventsGoToTheNearestRuntimeWindow) {
     HWND inner = test_child_create(parent, 10, 10, 300, 300);
     HWND innermost = test_child_create(inner, 10, 10, 200, 200);
-    gadget_lib.list_state->parent = innermost;
+    gadget_list_state()->parent = innermost;
     auto control = reinterpret_cast<HWND>(gadget_image_create(3, 5, 5, 10, 10, nullptr));
     ASSERT_TRUE(IsWindow(control));
     EXPECT_EQ(gadget_top_window(control), parent);
@@ -277,7 +278,7 @@ TEST_F(RegistryTest, EventsGoToTheNearestRuntimeWindow) {
 TEST_F(RegistryTest, WithoutARuntimeWindowEventsGoToTheRoot) {
     HWND root = test_window_create(100, 100, 300, 300, false);
     HWND inner = test_child_create(root, 10, 10, 200, 200);
-    gadget_lib.list_state->parent = inner;
+    gadget_list_state()->parent = inner;
     intptr_t number = gadget_image_create(ANY_ID, 5, 5, 10, 10, nullptr);
     ASSERT_NE(gadget_record(number), nullptr);
     HWND control = gadget_record(number)->window;
@@ -326,14 +327,15 @@ TEST_F(RegistryTest, NotificationsReachOnlyTheirOwnGadgetKind) {
 }
 
 TEST_F(RegistryTest, ASlotWhoseControlIsGoneIsClearedBeforeReuse) {
-    auto *record = static_cast<GadgetRecord *>(object_table_alloc(gadget_lib.gadget_table, 9));
+    auto *record =
+        static_cast<GadgetRecord *>(object_table_alloc(gadget_library().gadget_table, 9));
     HWND gone = test_child_create(parent, 0, 0, 5, 5);
     DestroyWindow(gone);
     record->window = gone;
     record->kind_data[0] = 55;
-    auto *again = static_cast<GadgetRecord *>(object_table_alloc(gadget_lib.gadget_table, 9));
+    auto *again = static_cast<GadgetRecord *>(object_table_alloc(gadget_library().gadget_table, 9));
     ASSERT_EQ(again, record);
     EXPECT_EQ(record->window, nullptr);
     EXPECT_EQ(record->kind_data[0], 0);
-    object_table_free(gadget_lib.gadget_table, 9);
+    object_table_free(gadget_library().gadget_table, 9);
 }

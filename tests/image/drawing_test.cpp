@@ -1,7 +1,6 @@
-#include "runtime/image/drawing.h"
-#include "tests/image/pixels.h"
+#include "runtime/image/image_private.h"
+#include "tests/support/pixels.h"
 #include "tests/support/test_support.h"
-#include <gtest/gtest.h>
 #include <string.h>
 
 // A test DC onto a small DIB section, and counters for the routines a target calls.
@@ -49,12 +48,7 @@ class DrawingTest : public testing::Test {
   protected:
     void SetUp() override {
         provider = Provider();
-        BITMAPINFO info = {};
-        info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-        info.bmiHeader.biWidth = 8;
-        info.bmiHeader.biHeight = -8;
-        info.bmiHeader.biPlanes = 1;
-        info.bmiHeader.biBitCount = 32;
+        BITMAPINFO info = dib_info(8, 8);
         provider.bitmap =
             CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &provider.bits, nullptr, 0);
         provider.dc = CreateCompatibleDC(nullptr);

@@ -1,8 +1,7 @@
-#include "runtime/image/drawing.h"
-#include "runtime/image/image.h"
-#include "tests/image/pixels.h"
+#include "runtime/image/image_private.h"
+#include "tests/image/image_test_support.h"
+#include "tests/support/pixels.h"
 #include "tests/support/test_support.h"
-#include <gtest/gtest.h>
 #include <vector>
 
 // The process holds about 65,500 GDI objects, so more cycles than that exhaust it as
@@ -46,12 +45,7 @@ template <typename Body> static int gdi_room_after(int spare, Body body) {
 }
 
 TEST(ImageLeakTest, RefusedOutputsKeepNoDc) {
-    BYTE and_mask[32 * 4], xor_mask[32 * 4] = {};
-    memset(and_mask, 0xFF, sizeof and_mask);
-    HICON icon = CreateIcon(GetModuleHandleA(nullptr), 32, 32, 1, 1, and_mask, xor_mask);
-    ImageRecord *record = static_cast<ImageRecord *>(object_table_alloc(image_lib.image_table, 1));
-    ASSERT_TRUE(icon && record);
-    record->bitmap = icon;
+    ASSERT_NE(icon_image(1), nullptr);
     int refused = 0;
     int room = gdi_room_after(8, [&refused] {
         for (int i = 0; i < 20; i++)

@@ -1,29 +1,19 @@
 #include "app/app.h"
 #include "app/terrain.h"
-#include "runtime/core/heap.h"
-#include "runtime/gadget/gadget.h"
 #include "runtime/image/image.h"
-#include "runtime/window/window.h"
-#include <gtest/gtest.h>
+#include "runtime/gadget/gadget.h"
+#include "runtime/window/window_private.h"
+#include "tests/support/pixels.h"
+#include "tests/support/program.h"
+#include "tests/support/test_support.h"
 #include <vector>
 
 static HWND heightmap_window() {
     return FindWindowA(nullptr, "Heightmap");
 }
 
-static bool class_registered(const char *name) {
-    WNDCLASSA wc;
-    return GetClassInfoA(GetModuleHandleA(nullptr), name, &wc) != 0;
-}
-
-// Reads pixel (x, y) of image 0 as a colour value.
 static COLORREF image_pixel(int x, int y) {
-    HDC dc = CreateCompatibleDC(nullptr);
-    HGDIOBJ old = SelectObject(dc, image_handle(0));
-    COLORREF c = GetPixel(dc, x, y);
-    SelectObject(dc, old);
-    DeleteDC(dc);
-    return c;
+    return bitmap_pixel(image_handle(0), x, y);
 }
 
 static void set_image_pixel(int x, int y, COLORREF c) {
@@ -42,6 +32,21 @@ static std::vector<int32_t> grid_copy() {
     return cells;
 }
 
+// The gadget shows image 0 at the window's origin, at the image's size.
+static void expect_gadget_shows_the_image(HWND window) {
+    HWND control = program_gadget_control();
+    ASSERT_NE(control, nullptr);
+    EXPECT_EQ(GetParent(control), window);
+    RECT r = window_rect(control);
+    EXPECT_EQ(r.right - r.left, 513);
+    EXPECT_EQ(r.bottom - r.top, 513);
+    POINT origin = {r.left, r.top};
+    ScreenToClient(window, &origin);
+    EXPECT_EQ(origin.x, 0);
+    EXPECT_EQ(origin.y, 0);
+    EXPECT_EQ(gadget_get_state(0), reinterpret_cast<intptr_t>(image_handle(0)));
+}
+
 TEST(Program, StartsWithThePictureInTheWindowAndEndsCleanly) {
     ASSERT_TRUE(app_start());
     HWND w = heightmap_window();
@@ -50,29 +55,20 @@ TEST(Program, StartsWithThePictureInTheWindowAndEndsCleanly) {
     EXPECT_TRUE(class_registered("WindowClass_0"));
     EXPECT_EQ(app.color_view, 1);
     EXPECT_EQ(app.redraw, 0);
+    expect_gadget_shows_the_image(w);
 
-    auto *gadget = static_cast<GadgetRecord *>(object_table_get(gadget_lib.gadget_table, 0));
-    ASSERT_NE(gadget, nullptr);
-    EXPECT_EQ(GetParent(gadget->window), w);
-    RECT r;
-    GetWindowRect(gadget->window, &r);
-    EXPECT_EQ(r.right - r.left, 513);
-    EXPECT_EQ(r.bottom - r.top, 513);
-    POINT origin = {r.left, r.top};
-    ScreenToClient(w, &origin);
-    EXPECT_EQ(origin.x, 0);
-    EXPECT_EQ(origin.y, 0);
-    EXPECT_EQ(gadget_image_get_state(gadget), reinterpret_cast<intptr_t>(image_handle(0)));
-
-    auto *window = static_cast<WindowRecord *>(object_table_get(window_lib.window_table, 0));
+    WindowRecord *window = window_record(0);
     ASSERT_NE(window, nullptr);
     ASSERT_EQ(window->shortcut_count, 9); // the two Tab entries and the seven commands
     const WORD keys[] = {VK_RETURN, '1', '2', 'N', 'Z', 'B', 'I'};
-    for (int i = 0; i < 7; i++) {
+    for (int i = 0; i < APP_MENU_COUNT; i++) {
         EXPECT_EQ(window->shortcuts[2 + i].key, keys[i]);
         EXPECT_EQ(window->shortcuts[2 + i].cmd, i);
         EXPECT_EQ(window->shortcuts[2 + i].fVirt, 3);
+        EXPECT_EQ(command_key(i), keys[i]);
     }
+    EXPECT_EQ(command_key(APP_MENU_COUNT), 0);
+    EXPECT_EQ(command_key(-1), 0);
 
     // The colour view of the first terrain: row 0 and column 0 stay black.
     EXPECT_EQ(image_pixel(0, 0), 0u);
@@ -82,6 +78,7 @@ TEST(Program, StartsWithThePictureInTheWindowAndEndsCleanly) {
     app_end();
     EXPECT_EQ(heightmap_window(), nullptr);
     EXPECT_FALSE(class_registered("WindowClass_0"));
+    runtime_host = &test_host;
 }
 
 TEST(Program, MenuEventsRunTheirCommandAndRender) {
@@ -115,27 +112,5 @@ TEST(Program, MenuEventsRunTheirCommandAndRender) {
     app_menu_event(2);
     EXPECT_EQ(app.color_view, 1);
     app_end();
-}
-
-// Every allocation of the start-up fails in turn: each start either fails and leaves
-// nothing behind, or succeeds and ends cleanly.
-TEST(Program, StartUpStopsCleanlyWhenAnyAllocationFails) {
-    int failures = 0;
-    for (int32_t skip = 0; skip < 400; skip++) {
-        heap_fail_allocations(nullptr, skip, 1);
-        bool started = app_start();
-        bool fault_hit = heap_allocation_attempts() > 0 && !heap_fault_pending();
-        heap_fail_reset();
-        if (started) {
-            EXPECT_NE(heightmap_window(), nullptr);
-            app_end();
-        } else {
-            failures++;
-            EXPECT_EQ(heightmap_window(), nullptr) << "allocation " << skip;
-            EXPECT_FALSE(class_registered("WindowClass_0")) << "allocation " << skip;
-            EXPECT_EQ(runtime_host, nullptr);
-        }
-        if (!fault_hit) break; // the start-up made fewer allocations than skip + 1
-    }
-    EXPECT_GT(failures, 3);
+    runtime_host = &test_host;
 }

@@ -2,9 +2,8 @@
 // and reads through nothing (a number that is a no-access page would fault if it did).
 #include "tests/reliability/reliability_support.h"
 #include "app/app.h"
-#include "runtime/gadget/gadget.h"
-#include "runtime/image/image.h"
-#include "runtime/window/window.h"
+#include "runtime/core/core_private.h"
+#include "runtime/image/image_private.h"
 #include <limits.h>
 #include <string>
 
@@ -48,10 +47,10 @@ struct World {
 
 World world() {
     run_waiting_events();
-    EventState *events = window_lib.event_state;
-    return {table_state(image_lib.image_table),
-            table_state(window_lib.window_table),
-            table_state(gadget_lib.gadget_table),
+    EventState *events = window_event_state();
+    return {table_state(image_library().image_table),
+            table_state(window_library().window_table),
+            table_state(gadget_library().gadget_table),
             runtime_heap_use(),
             thread_window_count(),
             events->queue_head,
@@ -78,11 +77,10 @@ class HostileNumbers : public ProgramTest {
         ASSERT_NE(window_close(freed_window), 0);
         freed_gadget = gadget_image_create(ANY_ID, 0, 0, 0, 0, image_handle(0));
         ASSERT_NE(freed_gadget, 0);
-        auto *record =
-            static_cast<GadgetRecord *>(object_table_get(gadget_lib.gadget_table, freed_gadget));
+        GadgetRecord *record = gadget_record(freed_gadget);
         ASSERT_NE(record, nullptr);
         DestroyWindow(record->window);
-        ASSERT_EQ(object_table_get(gadget_lib.gadget_table, freed_gadget), nullptr);
+        ASSERT_EQ(gadget_record(freed_gadget), nullptr);
         run_waiting_events();
     }
 
@@ -122,13 +120,13 @@ class HostileNumbers : public ProgramTest {
             World after = world();
             EXPECT_EQ(answer, 0) << operation << " with " << h.name;
             EXPECT_TRUE(before == after) << operation << " with " << h.name << " changed something";
-            EXPECT_TRUE(program_heaps_valid()) << operation << " with " << h.name;
+            EXPECT_TRUE(runtime_heaps_valid()) << operation << " with " << h.name;
         }
     }
 };
 
 TEST_F(HostileNumbers, ImageOperationsAnswerZeroAndChangeNothing) {
-    auto numbers = hostile(image_lib.image_table, freed_image, false);
+    auto numbers = hostile(image_library().image_table, freed_image, false);
     expect_refused("image_handle", numbers,
                    [](ObjectNumber n) { return reinterpret_cast<intptr_t>(image_handle(n)); });
     expect_refused("image_width", numbers, [](ObjectNumber n) { return intptr_t(image_width(n)); });
@@ -140,7 +138,7 @@ TEST_F(HostileNumbers, ImageOperationsAnswerZeroAndChangeNothing) {
         image_free(n);
         return intptr_t(0);
     });
-    auto creations = hostile(image_lib.image_table, freed_image, true);
+    auto creations = hostile(image_library().image_table, freed_image, true);
     expect_refused("image_create", creations,
                    [](ObjectNumber n) { return image_create(n, 16, 16); });
     expect_refused("image_create_with_depth", creations,
@@ -151,7 +149,7 @@ TEST_F(HostileNumbers, ImageOperationsAnswerZeroAndChangeNothing) {
 }
 
 TEST_F(HostileNumbers, WindowOperationsAnswerZeroAndChangeNothing) {
-    auto numbers = hostile(window_lib.window_table, freed_window, false);
+    auto numbers = hostile(window_library().window_table, freed_window, false);
     expect_refused("window_close", numbers,
                    [](ObjectNumber n) { return intptr_t(window_close(n)); });
     expect_refused("window_inner_width", numbers,
@@ -161,7 +159,7 @@ TEST_F(HostileNumbers, WindowOperationsAnswerZeroAndChangeNothing) {
     expect_refused("shortcut_add", numbers, [](ObjectNumber n) {
         return reinterpret_cast<intptr_t>(shortcut_add(n, 'Q', 9));
     });
-    auto creations = hostile(window_lib.window_table, freed_window, true);
+    auto creations = hostile(window_library().window_table, freed_window, true);
     expect_refused("window_open", creations, [](ObjectNumber n) {
         return window_open(n, 0, 0, 40, 40, "hostile", OPEN_NO_GADGET_LIST);
     });
@@ -169,7 +167,7 @@ TEST_F(HostileNumbers, WindowOperationsAnswerZeroAndChangeNothing) {
 }
 
 TEST_F(HostileNumbers, GadgetOperationsAnswerZeroAndChangeNothing) {
-    auto numbers = hostile(gadget_lib.gadget_table, freed_gadget, false);
+    auto numbers = hostile(gadget_library().gadget_table, freed_gadget, false);
     HANDLE picture = image_handle(0);
     expect_refused("gadget_set_state", numbers, [picture](ObjectNumber n) {
         return gadget_set_state(n, reinterpret_cast<intptr_t>(picture));
@@ -178,7 +176,7 @@ TEST_F(HostileNumbers, GadgetOperationsAnswerZeroAndChangeNothing) {
         gadget_destroy_existing(n);
         return intptr_t(0);
     });
-    auto creations = hostile(gadget_lib.gadget_table, freed_gadget, true);
+    auto creations = hostile(gadget_library().gadget_table, freed_gadget, true);
     expect_refused("gadget_image_create", creations, [picture](ObjectNumber n) {
         return gadget_image_create(n, 0, 0, 0, 0, picture);
     });
@@ -186,12 +184,12 @@ TEST_F(HostileNumbers, GadgetOperationsAnswerZeroAndChangeNothing) {
         return gadget_image_create_ex(n, 0, 0, 0, 0, picture, WS_EX_CLIENTEDGE);
     });
     // No control was left behind in the window by the refused creations.
-    EXPECT_EQ(child_window_count(program_window()), 1);
+    EXPECT_EQ(child_count(program_window()), 1);
 }
 
 TEST_F(HostileNumbers, TableOperationsAnswerNullAndChangeNothing) {
-    ObjectTable *tables[] = {image_lib.image_table, window_lib.window_table,
-                             gadget_lib.gadget_table};
+    ObjectTable *tables[] = {image_library().image_table, window_library().window_table,
+                             gadget_library().gadget_table};
     ObjectNumber freed[] = {freed_image, freed_window, freed_gadget};
     for (int t = 0; t < 3; t++) {
         ObjectTable *table = tables[t];
@@ -220,7 +218,7 @@ TEST_F(HostileNumbers, ForgedPropertiesAndIdentifiersFindNoRecord) {
                                GetModuleHandleA(nullptr), nullptr);
     ASSERT_NE(foreign, nullptr);
     ASSERT_NE(top, nullptr);
-    for (const Hostile &h : hostile(gadget_lib.gadget_table, freed_gadget, false)) {
+    for (const Hostile &h : hostile(gadget_library().gadget_table, freed_gadget, false)) {
         if (h.number == 0 || h.number == ANY_ID) continue; // identifier -1 means "no gadget"
         SetWindowLongPtrA(foreign, GWLP_ID, h.number);
         SetPropA(foreign, "KX_ID", reinterpret_cast<HANDLE>(h.number));
@@ -235,9 +233,9 @@ TEST_F(HostileNumbers, ForgedPropertiesAndIdentifiersFindNoRecord) {
         // number, and nothing more.
         SendMessageA(window, WM_COMMAND, MAKEWPARAM(0, STN_CLICKED),
                      reinterpret_cast<LPARAM>(foreign));
-        EXPECT_EQ(window_lib.event_state->pending_event, EVENT_GADGET) << h.name;
-        EXPECT_EQ(window_lib.event_state->event_number, h.number) << h.name;
-        window_lib.event_state->pending_event = 0;
+        EXPECT_EQ(window_event_state()->pending_event, EVENT_GADGET) << h.name;
+        EXPECT_EQ(window_event_state()->event_number, h.number) << h.name;
+        window_event_state()->pending_event = 0;
         EXPECT_EQ(accelerator_for_window(top), nullptr) << h.name;
         MINMAXINFO limits = {};
         EXPECT_EQ(window_event_proc(top, WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&limits)),
@@ -245,7 +243,7 @@ TEST_F(HostileNumbers, ForgedPropertiesAndIdentifiersFindNoRecord) {
             << h.name;
         EXPECT_EQ(limits.ptMaxTrackSize.x, 0) << h.name;
         EXPECT_TRUE(world() == before) << h.name;
-        EXPECT_TRUE(program_heaps_valid()) << h.name;
+        EXPECT_TRUE(runtime_heaps_valid()) << h.name;
     }
     DestroyWindow(foreign);
     DestroyWindow(top);
@@ -257,7 +255,7 @@ TEST_F(HostileNumbers, ForgedPropertiesAndIdentifiersFindNoRecord) {
 // nothing. A real record is still taken and freed with its buffer.
 TEST_F(HostileNumbers, DataMessagesTakeOnlyRecordsOfTheApplicationHeap) {
     HWND window = program_window();
-    EventState *events = window_lib.event_state;
+    EventState *events = window_event_state();
     auto *freed = static_cast<EventAuxData *>(heap_alloc(app_heap(), 0, sizeof(EventAuxData)));
     heap_free(app_heap(), freed);
     auto *tiny = heap_alloc(app_heap(), 0, 1); // a block too small to be a record
@@ -308,7 +306,7 @@ TEST_F(HostileNumbers, DataMessagesTakeOnlyRecordsOfTheApplicationHeap) {
     run_waiting_events();
     EXPECT_EQ(events->aux_data, nullptr);
     EXPECT_EQ(heap_use(app_heap()).blocks, before.blocks - 1) << "record and buffer went";
-    EXPECT_TRUE(program_heaps_valid());
+    EXPECT_TRUE(runtime_heaps_valid());
     heap_free(app_heap(), tiny);
     HeapDestroy(other_heap);
 }

@@ -3,10 +3,8 @@
 // every command still works.
 #include "tests/reliability/reliability_support.h"
 #include "app/app.h"
-#include "runtime/core/heap.h"
-#include "runtime/gadget/gadget.h"
 #include "runtime/image/image.h"
-#include "runtime/window/window.h"
+#include "tests/support/pixels.h"
 #include <algorithm>
 #include <atomic>
 #include <imm.h>
@@ -310,8 +308,8 @@ struct ProgramShape {
 
 ProgramShape program_shape() {
     ProgramShape shape = {};
-    auto *window = static_cast<WindowRecord *>(object_table_get(window_lib.window_table, 0));
-    auto *gadget = static_cast<GadgetRecord *>(object_table_get(gadget_lib.gadget_table, 0));
+    WindowRecord *window = window_record(0);
+    GadgetRecord *gadget = gadget_record(0);
     if (!window || !gadget) return shape;
     shape.window = window->window;
     shape.control = gadget->window;
@@ -321,11 +319,8 @@ ProgramShape program_shape() {
     shape.accel_table = window->accel_table;
     shape.gadget = *gadget;
     shape.gadget.kind_data[1] = shape.gadget.kind_data[2] = 0; // drag state may differ
-    shape.list_parent = gadget_lib.list_state->parent;
-    char name[64];
-    snprintf(name, sizeof name, "KX_GadgetStack_%lld",
-             static_cast<long long>(reinterpret_cast<intptr_t>(runtime_host->app_instance)));
-    shape.list_record = GetPropA(shape.window, name);
+    shape.list_parent = gadget_list_state()->parent;
+    shape.list_record = gadget_list_save(shape.window);
     return shape;
 }
 
@@ -353,16 +348,6 @@ void expect_same_shape(const ProgramShape &a, const ProgramShape &b) {
     EXPECT_NE(b.list_record, nullptr);
 }
 
-// Pixel (x, y) of a bitmap as a colour value.
-COLORREF bitmap_pixel(HBITMAP bitmap, int x, int y) {
-    HDC dc = CreateCompatibleDC(nullptr);
-    HGDIOBJ old = SelectObject(dc, bitmap);
-    COLORREF c = GetPixel(dc, x, y);
-    SelectObject(dc, old);
-    DeleteDC(dc);
-    return c;
-}
-
 // What the gadget paints at (x, y), asked through WM_PRINT.
 COLORREF gadget_painted_pixel(HWND control, int x, int y) {
     HDC screen = GetDC(nullptr);
@@ -383,9 +368,9 @@ COLORREF gadget_painted_pixel(HWND control, int x, int y) {
 void expect_commands_work() {
     activate_program_window();
     ASSERT_EQ(GetActiveWindow(), program_window());
-    for (int32_t menu = 0; menu < 7; menu++) {
+    for (int32_t menu = 0; menu < APP_MENU_COUNT; menu++) {
         int32_t before = grid_get(app.grid, 200, 300);
-        EXPECT_EQ(run_command_key(COMMAND_KEYS[menu]), menu) << "menu " << menu;
+        EXPECT_EQ(run_command_key(command_key(menu)), menu) << "menu " << menu;
         int32_t after = grid_get(app.grid, 200, 300);
         if (menu == 1 || menu == 2) {
             EXPECT_EQ(app.color_view, menu - 1);
@@ -394,10 +379,10 @@ void expect_commands_work() {
         if (menu == 6) {
             EXPECT_EQ(after, 255 - before);
         }
-        HBITMAP picture = static_cast<HBITMAP>(image_handle(0));
-        auto *gadget = static_cast<GadgetRecord *>(object_table_get(gadget_lib.gadget_table, 0));
+        HANDLE picture = image_handle(0);
+        GadgetRecord *gadget = gadget_record(0);
         ASSERT_NE(gadget, nullptr);
-        EXPECT_EQ(gadget_image_get_state(gadget), reinterpret_cast<intptr_t>(picture));
+        EXPECT_EQ(gadget_get_state(0), reinterpret_cast<intptr_t>(picture));
         COLORREF shown = bitmap_pixel(picture, 200, 300);
         if (app.color_view == 0) {
             EXPECT_EQ(shown, RGB(after, after, after)) << "menu " << menu;
@@ -449,14 +434,14 @@ TEST_F(MessageStorm, WindowGadgetAndEventsSurviveAStormOfMessages) {
         ADD_FAILURE() << "the storm stood still at message " << m;
 
     // The storm's own posted messages are through; the event state is empty again.
-    EventState *events = window_lib.event_state;
+    EventState *events = window_event_state();
     EXPECT_EQ(event_wait_timeout(0), 0);
     EXPECT_EQ(events->queue_head, nullptr);
     EXPECT_EQ(events->queue_tail, nullptr);
     EXPECT_EQ(events->pending_event, 0);
     EXPECT_EQ(events->aux_data, nullptr);
     expect_same_shape(before, program_shape());
-    EXPECT_TRUE(program_heaps_valid());
+    EXPECT_TRUE(runtime_heaps_valid());
     HeapUse heap_after = runtime_heap_use();
     EXPECT_EQ(heap_after.blocks, heap_before.blocks);
     EXPECT_EQ(heap_after.bytes, heap_before.bytes);

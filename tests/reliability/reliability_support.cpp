@@ -1,41 +1,16 @@
 #include "tests/reliability/reliability_support.h"
-#include "app/app.h"
-#include "runtime/core/heap.h"
-#include "runtime/gadget/gadget.h"
-#include "runtime/window/window.h"
-#include "tests/support/test_support.h"
+#include "runtime/core/core_private.h"
 #include <psapi.h>
 #include <stdlib.h>
 
-const WORD COMMAND_KEYS[7] = {VK_RETURN, '1', '2', 'N', 'Z', 'B', 'I'};
-
-HeapUse heap_use(HANDLE heap) {
-    HeapUse use = {0, 0};
-    if (!heap) return use;
-    PROCESS_HEAP_ENTRY entry = {};
-    HeapLock(heap);
-    while (HeapWalk(heap, &entry))
-        if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) {
-            use.blocks++;
-            use.bytes += int64_t(entry.cbData);
-        }
-    HeapUnlock(heap);
-    return use;
-}
+// The system's shared cursors and icons, by resource number.
+static const int FIRST_SYSTEM_CURSOR = 32512;
+static const int LAST_SYSTEM_CURSOR = 32700;
 
 HeapUse runtime_heap_use() {
     HeapUse a = heap_use(app_heap());
     HeapUse b = heap_use(object_heap());
     return {a.blocks + b.blocks, a.bytes + b.bytes};
-}
-
-static bool heap_valid(HANDLE heap) {
-    return !heap || HeapValidate(heap, 0, nullptr);
-}
-
-bool program_heaps_valid() {
-    return heap_valid(app_heap()) && heap_valid(core_state.object_heap) &&
-           heap_valid(core_state.scratch_heap) && heap_valid(GetProcessHeap());
 }
 
 int64_t private_bytes() {
@@ -98,73 +73,10 @@ int64_t user_objects() {
 }
 
 void load_shared_cursors_and_icons() {
-    for (int id = 32512; id <= 32700; id++) {
+    for (int id = FIRST_SYSTEM_CURSOR; id <= LAST_SYSTEM_CURSOR; id++) {
         LoadCursorA(nullptr, MAKEINTRESOURCEA(id));
         LoadIconA(nullptr, MAKEINTRESOURCEA(id));
     }
-}
-
-static BOOL CALLBACK count_window(HWND, LPARAM count) {
-    ++*reinterpret_cast<int32_t *>(count);
-    return TRUE;
-}
-
-int32_t thread_window_count() {
-    int32_t count = 0;
-    EnumThreadWindows(GetCurrentThreadId(), count_window, reinterpret_cast<LPARAM>(&count));
-    return count;
-}
-
-int32_t child_window_count(HWND window) {
-    int32_t count = 0;
-    EnumChildWindows(window, count_window, reinterpret_cast<LPARAM>(&count));
-    return count;
-}
-
-int32_t run_waiting_events() {
-    int32_t menus = 0;
-    for (;;) {
-        app.last_event = event_wait_timeout(0);
-        if (!app.last_event) return menus;
-        if (app.last_event == EVENT_MENU) {
-            app_menu_event(event_menu());
-            menus++;
-        }
-    }
-}
-
-intptr_t run_command_key(WORD key) {
-    HWND window = program_window();
-    PostMessageA(window, WM_KEYDOWN, key, 1);
-    PostMessageA(window, WM_KEYUP, key, LPARAM(0xC0000001u));
-    for (;;) {
-        app.last_event = event_wait_timeout(0);
-        if (!app.last_event) return -1;
-        if (app.last_event == EVENT_MENU) {
-            intptr_t menu = event_menu();
-            app_menu_event(menu);
-            run_waiting_events();
-            return menu;
-        }
-    }
-}
-
-void activate_program_window() {
-    HWND window = program_window();
-    if (GetActiveWindow() == window) return;
-    SetForegroundWindow(window);
-    SetActiveWindow(window);
-    run_waiting_events();
-}
-
-HWND program_window() {
-    auto *record = static_cast<WindowRecord *>(object_table_get(window_lib.window_table, 0));
-    return record ? record->window : nullptr;
-}
-
-HWND program_gadget_control() {
-    auto *record = static_cast<GadgetRecord *>(object_table_get(gadget_lib.gadget_table, 0));
-    return record ? record->window : nullptr;
 }
 
 void *no_access_page() {

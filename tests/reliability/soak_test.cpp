@@ -2,7 +2,6 @@
 // holds must stop growing once it has warmed up.
 #include "tests/reliability/reliability_support.h"
 #include "app/app.h"
-#include "runtime/core/heap.h"
 #include <algorithm>
 #include <random>
 #include <string>
@@ -48,8 +47,8 @@ std::vector<Sample> soak(const SoakPlan &plan, uint32_t seed) {
     activate_program_window();
     int32_t refused = 0;
     for (int32_t done = 0; done < plan.commands;) {
-        int32_t command = int32_t(random() % 7);
-        intptr_t menu = run_command_key(COMMAND_KEYS[command]);
+        int32_t command = int32_t(random() % APP_MENU_COUNT);
+        intptr_t menu = run_command_key(command_key(command));
         if (menu < 0) {
             // The window lost activation, and with it its shortcuts: take it back.
             if (++refused > 100) {

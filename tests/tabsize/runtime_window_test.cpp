@@ -1,6 +1,8 @@
-#include "runtime/window/window.h"
-#include "tests/tabsize/input_support.h"
-#include <gtest/gtest.h>
+#include "runtime/window/window_private.h"
+#include "app/app.h"
+#include "tests/support/test_support.h"
+#include "tests/tabsize/drag_setting.h"
+#include <windowsx.h>
 #include <algorithm>
 #include <vector>
 
@@ -10,18 +12,20 @@ std::vector<int32_t> events_seen;
 int32_t sized_during_loop; // EVENT_WINDOW_SIZED returned while a sizing loop ran
 
 SizingState *sizing() {
-    return window_lib.sizing_state;
+    return window_sizing_state();
 }
 
-// Messages are taken by the runtime's own event wait, as in the application.
-bool event_wait_step(bool *pointer, POINT *at) {
+// Messages are taken by the runtime's own event wait, as in the application: what it
+// answers stands in for the message.
+bool event_wait_step(MSG *taken) {
     int32_t code = event_wait_timeout(0);
     if (code == 0) return false;
     events_seen.push_back(code);
     if (code == EVENT_WINDOW_SIZED && sizing()->active) sized_during_loop++;
-    *pointer = code == WM_MOUSEMOVE || code == WM_NCMOUSEMOVE;
     DWORD position = GetMessagePos();
-    *at = {int16_t(LOWORD(position)), int16_t(HIWORD(position))};
+    *taken = MSG();
+    taken->message = UINT(code);
+    taken->pt = {GET_X_LPARAM(position), GET_Y_LPARAM(position)};
     return true;
 }
 
@@ -66,7 +70,7 @@ class RuntimeWindow : public testing::Test {
 };
 
 TEST_F(RuntimeWindow, TabKeysMoveTheFocusUntilTheShortcutIsReplaced) {
-    HWND window = open(0x00C80001);
+    HWND window = open(APP_WINDOW_FLAGS);
     ASSERT_NE(window, nullptr);
     ASSERT_EQ(GetForegroundWindow(), window);
     HWND t1 = tab_stop(window), t2 = tab_stop(window), t3 = tab_stop(window);
@@ -74,23 +78,23 @@ TEST_F(RuntimeWindow, TabKeysMoveTheFocusUntilTheShortcutIsReplaced) {
     SetFocus(t1);
     events_seen.clear();
 
-    press_key(VK_TAB);
+    press_and_settle(VK_TAB);
     EXPECT_EQ(GetFocus(), t2);
-    press_key(VK_TAB);
+    press_and_settle(VK_TAB);
     EXPECT_EQ(GetFocus(), t3);
-    press_key(VK_TAB);
+    press_and_settle(VK_TAB);
     EXPECT_EQ(GetFocus(), t1);
-    press_shift_key(VK_TAB);
+    press_and_settle(VK_TAB, true);
     EXPECT_EQ(GetFocus(), t3);
     EXPECT_EQ(count_of(EVENT_MENU), 0);
 
     ASSERT_NE(shortcut_add(NUMBER, VK_TAB, 5), nullptr);
     events_seen.clear();
-    press_key(VK_TAB);
+    press_and_settle(VK_TAB);
     EXPECT_EQ(GetFocus(), t3);
     EXPECT_EQ(count_of(EVENT_MENU), 1);
     EXPECT_EQ(event_menu(), 5);
-    press_shift_key(VK_TAB);
+    press_and_settle(VK_TAB, true);
     EXPECT_EQ(GetFocus(), t2);
 }
 
@@ -98,11 +102,9 @@ TEST_F(RuntimeWindow, TheEventWaitKeepsReturningEventsWhileTheWindowIsSized) {
     ASSERT_TRUE(drag_full.set(TRUE));
     HWND window = open(WS_CAPTION | WS_SYSMENU | WS_THICKFRAME);
     ASSERT_NE(window, nullptr);
-    WindowRecord *record =
-        static_cast<WindowRecord *>(object_table_get(window_lib.window_table, NUMBER));
+    WindowRecord *record = window_record(NUMBER);
     ASSERT_NE(record, nullptr);
-    RECT start_rect;
-    GetWindowRect(window, &start_rect);
+    RECT start_rect = window_rect(window);
     record->max_width = uint16_t(start_rect.right - start_rect.left + 100);
     int32_t mid_y = (start_rect.top + start_rect.bottom) / 2;
 
@@ -125,8 +127,6 @@ TEST_F(RuntimeWindow, TheEventWaitKeepsReturningEventsWhileTheWindowIsSized) {
     pointer_button(false);
     button_down = false;
     EXPECT_EQ(sizing()->active, 0);
-    RECT end_rect;
-    GetWindowRect(window, &end_rect);
-    EXPECT_EQ(end_rect.right, start_rect.right + 100);
+    EXPECT_EQ(window_rect(window).right, start_rect.right + 100);
     EXPECT_EQ(window_inner_width(NUMBER), 400);
 }

@@ -1,6 +1,6 @@
-#include "runtime/window/window.h"
-#include "tests/tabsize/input_support.h"
-#include <gtest/gtest.h>
+#include "runtime/window/window_private.h"
+#include "tests/support/test_support.h"
+#include "tests/tabsize/drag_setting.h"
 #include <string.h>
 
 namespace {
@@ -24,7 +24,7 @@ SizingProbe probe;
 const char SIZING_TEST_CLASS[] = "SizingTestWindow";
 
 SizingState *sizing() {
-    return window_lib.sizing_state;
+    return window_sizing_state();
 }
 
 void answer_minmax(MINMAXINFO *limits) {
@@ -77,12 +77,6 @@ LRESULT CALLBACK sizing_test_proc(HWND window, UINT message, WPARAM wparam, LPAR
     return DefWindowProcA(window, message, wparam, lparam);
 }
 
-RECT window_rect(HWND window) {
-    RECT rect = {};
-    GetWindowRect(window, &rect);
-    return rect;
-}
-
 HCURSOR shared_cursor(int32_t id) {
     return static_cast<HCURSOR>(
         LoadImageA(nullptr, MAKEINTRESOURCEA(id), IMAGE_CURSOR, 0, 0, LR_SHARED | LR_DEFAULTSIZE));
@@ -96,29 +90,19 @@ LPARAM client_lparam(HWND window, POINT screen) {
 
 } // namespace
 
-bool operator==(const RECT &a, const RECT &b) {
-    return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
-}
-std::ostream &operator<<(std::ostream &out, const RECT &r) {
-    return out << "(" << r.left << "," << r.top << ")-(" << r.right << "," << r.bottom << ")";
-}
-
 // Full-window dragging on for the test, the previous setting back afterwards, and no
 // sizing loop, capture or pressed button left behind even when a test fails.
 class SizingLoop : public testing::Test {
   protected:
+    // Where the pointer rests when a keyboard sizing starts.
+    const POINT REST = {120, 150};
     DragFullWindowsSetting drag_full;
     bool button_down = false;
     HWND window = nullptr;
     HWND other = nullptr;
 
     void SetUp() override {
-        WNDCLASSA wc = {};
-        wc.lpfnWndProc = sizing_test_proc;
-        wc.hInstance = GetModuleHandleA(nullptr);
-        wc.lpszClassName = SIZING_TEST_CLASS;
-        wc.hCursor = LoadCursorA(nullptr, IDC_ARROW);
-        RegisterClassA(&wc);
+        register_test_class(SIZING_TEST_CLASS, sizing_test_proc);
         ASSERT_TRUE(drag_full.save());
         ASSERT_TRUE(drag_full.set(TRUE));
         ASSERT_NE(sizing(), nullptr);
@@ -168,7 +152,21 @@ class SizingLoop : public testing::Test {
     void arrow(WORD key) {
         probe.key_window = {};
         probe.key_shape = nullptr;
-        press_key(key);
+        press_and_settle(key);
+    }
+    // Puts the pointer at REST and starts a keyboard sizing of the window; answers the
+    // window's rectangle at the start.
+    RECT start_by_keyboard() {
+        EXPECT_TRUE(place_pointer(REST));
+        RECT start_rect = window_rect(window);
+        start(window, 0);
+        return start_rect;
+    }
+    // Ends the loop with a key; the window must stand at `expected`.
+    void end_with(WORD key, const RECT &expected) {
+        press_and_settle(key);
+        EXPECT_EQ(sizing()->active, 0);
+        EXPECT_EQ(window_rect(window), expected);
     }
     void limit_tracking(POINT min, POINT max) {
         probe.apply_limits = true;
@@ -198,10 +196,10 @@ TEST_F(SizingLoop, IdleItTakesOnlyTheSizeCommand) {
     EXPECT_EQ(sizing_handle_message(window, WM_CAPTURECHANGED, 0, 0), NOT_HANDLED);
     EXPECT_EQ(memcmp(&before, sizing(), sizeof before), 0);
 
-    SizingState *block = window_lib.sizing_state;
-    window_lib.sizing_state = nullptr;
+    SizingState *block = window_library().sizing_state;
+    window_library().sizing_state = nullptr;
     EXPECT_EQ(sizing_handle_message(window, WM_SYSCOMMAND, SC_SIZE | WMSZ_RIGHT, 0), NOT_HANDLED);
-    window_lib.sizing_state = block;
+    window_library().sizing_state = block;
     EXPECT_NE(GetCapture(), window);
 }
 
@@ -329,9 +327,7 @@ TEST_F(SizingLoop, TheLeftEdgeDraggedPastTheRightEdgeStopsAtTheMinimum) {
 }
 
 TEST_F(SizingLoop, KeyboardSizingPicksEdgesThenStepsByTen) {
-    ASSERT_TRUE(place_pointer({120, 150}));
-    RECT start_rect = window_rect(window);
-    start(window, 0);
+    RECT start_rect = start_by_keyboard();
     EXPECT_EQ(sizing()->keyboard_mode, 1);
     EXPECT_EQ(sizing()->edge, 0);
     EXPECT_EQ(sizing()->saved_cursor.x, 120);
@@ -367,28 +363,22 @@ TEST_F(SizingLoop, KeyboardSizingPicksEdgesThenStepsByTen) {
     EXPECT_EQ(probe.key_window, taller);
 
     EXPECT_EQ(probe.arrow_keys, 5); // the window's own key handling still saw them
-    press_key(VK_ESCAPE);
-    EXPECT_EQ(sizing()->active, 0);
-    EXPECT_EQ(window_rect(window), taller);
+    end_with(VK_ESCAPE, taller);
     EXPECT_EQ(probe.enter_count, 1);
     EXPECT_EQ(probe.exit_count, 1);
 }
 
 TEST_F(SizingLoop, ReturnAtOnceLeavesTheWindowAndPutsThePointerBack) {
-    ASSERT_TRUE(place_pointer({120, 150}));
-    RECT start_rect = window_rect(window);
-    start(window, 0);
-    press_key(VK_RETURN);
-    EXPECT_EQ(sizing()->active, 0);
-    EXPECT_EQ(window_rect(window), start_rect);
-    EXPECT_TRUE(pointer_at({120, 150}));
+    RECT start_rect = start_by_keyboard();
+    end_with(VK_RETURN, start_rect);
+    EXPECT_TRUE(pointer_at(REST));
 
     // The pointer moved, but no pointer message came before the end: it goes back.
     start(window, 0);
     SetCursorPos(600, 500);
     EXPECT_EQ(SendMessageA(window, WM_KEYDOWN, VK_RETURN, 0), 0);
     EXPECT_EQ(sizing()->active, 0);
-    EXPECT_TRUE(pointer_at({120, 150}));
+    EXPECT_TRUE(pointer_at(REST));
     settle_pointer();
     EXPECT_EQ(window_rect(window), start_rect);
     EXPECT_EQ(probe.enter_count, 2);
@@ -396,9 +386,7 @@ TEST_F(SizingLoop, ReturnAtOnceLeavesTheWindowAndPutsThePointerBack) {
 }
 
 TEST_F(SizingLoop, UpThenLeftPicksTheTopLeftCornerWithoutAJump) {
-    ASSERT_TRUE(place_pointer({120, 150}));
-    RECT start_rect = window_rect(window);
-    start(window, 0);
+    RECT start_rect = start_by_keyboard();
     arrow(VK_UP);
     EXPECT_EQ(sizing()->edge, WMSZ_TOP);
     EXPECT_TRUE(pointer_at({120, start_rect.top}));
@@ -415,13 +403,11 @@ TEST_F(SizingLoop, UpThenLeftPicksTheTopLeftCornerWithoutAJump) {
     EXPECT_EQ(sizing()->keyboard_mode, 0);
     EXPECT_EQ(sizing()->rect, start_rect);
     EXPECT_EQ(window_rect(window), start_rect);
-    press_key(VK_ESCAPE);
-    EXPECT_EQ(sizing()->active, 0);
-    EXPECT_EQ(window_rect(window), start_rect);
+    end_with(VK_ESCAPE, start_rect);
 }
 
 TEST_F(SizingLoop, ArrowKeysTurnAnEdgeIntoASideOrACornerAndPlaceThePointer) {
-    const POINT p = {120, 150};
+    const POINT p = REST;
     const RECT r = window_rect(window);
     struct Case {
         WORD key;
@@ -513,8 +499,8 @@ TEST_F(SizingLoop, OnlyTheWindowHoldingTheCaptureFollowsTheInput) {
     ASSERT_EQ(GetFocus(), other);
     RECT other_rect = window_rect(other);
     start(window, 0);
-    press_key(VK_RIGHT); // reaches the focus window, not the one being sized
-    press_key(VK_DOWN);
+    press_and_settle(VK_RIGHT); // reaches the focus window, not the one being sized
+    press_and_settle(VK_DOWN);
     EXPECT_EQ(window_rect(other), other_rect);
     EXPECT_EQ(sizing()->edge, 0);
     EXPECT_EQ(sizing()->active, 1);
@@ -588,7 +574,7 @@ TEST(SizingApplyPoint, ExtremeValuesSaturateInsteadOfOverflowing) {
     EXPECT_EQ(state.rect.left, INT32_MIN);
 }
 TEST_F(SizingLoop, DestroyingTheWindowBeingSizedEndsTheLoop) {
-    ASSERT_TRUE(place_pointer({120, 150}));
+    ASSERT_TRUE(place_pointer(REST));
     HWND doomed = make_window(WS_OVERLAPPEDWINDOW | WS_VISIBLE, 600, 100, 200, 200);
     ASSERT_NE(doomed, nullptr);
     start(doomed, 0);
@@ -597,7 +583,7 @@ TEST_F(SizingLoop, DestroyingTheWindowBeingSizedEndsTheLoop) {
     EXPECT_EQ(sizing()->active, 1);
     DestroyWindow(doomed);
     EXPECT_EQ(sizing()->active, 0);
-    EXPECT_TRUE(pointer_at({120, 150})); // still in keyboard mode: the pointer goes back
+    EXPECT_TRUE(pointer_at(REST)); // still in keyboard mode: the pointer goes back
     settle_pointer();
     start(window, WMSZ_RIGHT); // the next loop starts as usual
     ReleaseCapture();

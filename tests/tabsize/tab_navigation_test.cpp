@@ -1,25 +1,23 @@
-#include "runtime/window/window.h"
-#include "tests/tabsize/input_support.h"
-#include <gtest/gtest.h>
+#include "runtime/window/window_private.h"
+#include "tests/support/test_support.h"
 
 static const char TAB_TEST_CLASS[] = "TabTestWindow";
+static const int32_t FORWARD = 0, BACK = 1;
 
-static void register_class_once(const char *name) {
-    WNDCLASSA wc = {};
-    wc.lpfnWndProc = DefWindowProcA;
-    wc.hInstance = GetModuleHandleA(nullptr);
-    wc.lpszClassName = name;
-    wc.hCursor = LoadCursorA(nullptr, IDC_ARROW);
-    RegisterClassA(&wc); // a second registration fails harmlessly
-}
+// The focus put on `from`, one step of the walk, and where the focus must end.
+struct Walk {
+    HWND from;
+    int32_t backward;
+    HWND to;
+};
 
 class TabNavigation : public testing::Test {
   protected:
     HWND root = nullptr;
 
     void SetUp() override {
-        register_class_once(TAB_TEST_CLASS);
-        register_class_once("MDI_ChildClass");
+        register_test_class(TAB_TEST_CLASS, DefWindowProcA);
+        register_test_class("MDI_ChildClass", DefWindowProcA);
         root = CreateWindowExA(0, TAB_TEST_CLASS, "tab root", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 100,
                                100, 400, 300, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
         ASSERT_NE(root, nullptr);
@@ -39,12 +37,14 @@ class TabNavigation : public testing::Test {
     }
     HWND stop(HWND parent) { return child(parent, WS_VISIBLE | WS_TABSTOP); }
 
-    // Puts the focus on `from`, walks once, and reports where the focus went.
-    HWND walk(HWND from, int32_t backward) {
-        SetFocus(from);
-        EXPECT_EQ(GetFocus(), from);
-        tab_navigate(backward);
-        return GetFocus();
+    void expect_walks(std::initializer_list<Walk> walks) {
+        for (const Walk &w : walks) {
+            SetFocus(w.from);
+            EXPECT_EQ(GetFocus(), w.from);
+            tab_navigate(w.backward);
+            EXPECT_EQ(GetFocus(), w.to)
+                << (w.backward ? "backward" : "forward") << " from " << w.from;
+        }
     }
 };
 
@@ -53,12 +53,12 @@ TEST_F(TabNavigation, WalksEveryDescendantInOrderAndWrapsAroundBothWays) {
     HWND box = child(root, WS_VISIBLE);
     HWND t2 = stop(box); // a grandchild takes its place between its parent's siblings
     HWND t3 = stop(root);
-    EXPECT_EQ(walk(t1, 0), t2);
-    EXPECT_EQ(walk(t2, 0), t3);
-    EXPECT_EQ(walk(t3, 0), t1);
-    EXPECT_EQ(walk(t1, 1), t3);
-    EXPECT_EQ(walk(t3, 1), t2);
-    EXPECT_EQ(walk(t2, 1), t1);
+    expect_walks({{t1, FORWARD, t2},
+                  {t2, FORWARD, t3},
+                  {t3, FORWARD, t1},
+                  {t1, BACK, t3},
+                  {t3, BACK, t2},
+                  {t2, BACK, t1}});
 
     SetFocus(t1);
     EXPECT_EQ(tab_navigate(0), 1); // reports that the focus moved
@@ -68,8 +68,7 @@ TEST_F(TabNavigation, ASingleTabStopKeepsTheFocus) {
     child(root, WS_VISIBLE);
     HWND only = stop(root);
     child(root, WS_VISIBLE);
-    EXPECT_EQ(walk(only, 0), only);
-    EXPECT_EQ(walk(only, 1), only);
+    expect_walks({{only, FORWARD, only}, {only, BACK, only}});
     SetFocus(only);
     EXPECT_EQ(tab_navigate(0), 0);
 }
@@ -78,18 +77,17 @@ TEST_F(TabNavigation, FocusOutsideTheDescendantsStartsAtAnEnd) {
     HWND first = stop(root);
     stop(root);
     HWND last = stop(root);
-    EXPECT_EQ(walk(root, 0), first);
-    EXPECT_EQ(walk(root, 1), last);
-    EXPECT_EQ(walk(nullptr, 0), first);
-    EXPECT_EQ(walk(nullptr, 1), last);
+    expect_walks({{root, FORWARD, first},
+                  {root, BACK, last},
+                  {nullptr, FORWARD, first},
+                  {nullptr, BACK, last}});
 }
 
 TEST_F(TabNavigation, FocusOnANonStopStaysForwardAndGoesToTheLastBackward) {
     stop(root);
     HWND plain = child(root, WS_VISIBLE);
     HWND last = stop(root);
-    EXPECT_EQ(walk(plain, 0), plain);
-    EXPECT_EQ(walk(plain, 1), last);
+    expect_walks({{plain, FORWARD, plain}, {plain, BACK, last}});
 }
 
 TEST_F(TabNavigation, DisabledAndHiddenWindowsAreNeverChosen) {
@@ -100,21 +98,16 @@ TEST_F(TabNavigation, DisabledAndHiddenWindowsAreNeverChosen) {
     child(hidden_box, WS_VISIBLE | WS_TABSTOP); // visible style, but its parent is hidden
     HWND t2 = stop(root);
     child(root, WS_VISIBLE | WS_DISABLED | WS_TABSTOP);
-    EXPECT_EQ(walk(t1, 0), t2);
-    EXPECT_EQ(walk(t2, 0), t1);
-    EXPECT_EQ(walk(t1, 1), t2);
-    EXPECT_EQ(walk(t2, 1), t1);
-    EXPECT_EQ(walk(root, 1), t2);
+    expect_walks(
+        {{t1, FORWARD, t2}, {t2, FORWARD, t1}, {t1, BACK, t2}, {t2, BACK, t1}, {root, BACK, t2}});
 }
 
 TEST_F(TabNavigation, ARootWithoutTabStopsLeavesTheFocusAlone) {
     HWND plain = child(root, WS_VISIBLE);
     child(root, WS_VISIBLE | WS_TABSTOP | WS_DISABLED);
     child(root, WS_TABSTOP);
-    EXPECT_EQ(walk(plain, 0), plain);
-    EXPECT_EQ(walk(plain, 1), plain);
-    EXPECT_EQ(walk(root, 0), root);
-    EXPECT_EQ(walk(root, 1), root);
+    expect_walks(
+        {{plain, FORWARD, plain}, {plain, BACK, plain}, {root, FORWARD, root}, {root, BACK, root}});
 }
 
 TEST_F(TabNavigation, TheOutermostMdiChildOnTheFocusChainIsTheRoot) {
@@ -127,17 +120,12 @@ TEST_F(TabNavigation, TheOutermostMdiChildOnTheFocusChainIsTheRoot) {
     HWND outside_last = stop(root);
 
     // The walk stays inside the outer MDI child and wraps there.
-    EXPECT_EQ(walk(m2, 0), m1);
-    EXPECT_EQ(walk(m1, 1), m2);
+    expect_walks({{m2, FORWARD, m1}, {m1, BACK, m2}});
     // Not the inner one: from its only stop the walk goes on in the outer child.
-    EXPECT_EQ(walk(n1, 0), m2);
-    EXPECT_EQ(walk(n1, 1), m1);
+    expect_walks({{n1, FORWARD, m2}, {n1, BACK, m1}});
     // The focus on an MDI child itself starts at an end of the outermost one.
-    EXPECT_EQ(walk(outer, 0), m1);
-    EXPECT_EQ(walk(outer, 1), m2);
-    EXPECT_EQ(walk(inner, 0), m1);
-    EXPECT_EQ(walk(inner, 1), m2);
+    expect_walks(
+        {{outer, FORWARD, m1}, {outer, BACK, m2}, {inner, FORWARD, m1}, {inner, BACK, m2}});
     // Outside any MDI child the whole window is walked.
-    EXPECT_EQ(walk(outside_first, 1), outside_last);
-    EXPECT_EQ(walk(outside_last, 0), outside_first);
+    expect_walks({{outside_first, BACK, outside_last}, {outside_last, FORWARD, outside_first}});
 }

@@ -1,6 +1,5 @@
 #include "tests/window/window_test_support.h"
-#include "runtime/core/heap.h"
-#include "tests/support/test_support.h"
+#include "app/app.h"
 #include <richedit.h>
 
 namespace {
@@ -9,7 +8,8 @@ class EventWait : public WindowTest {
   protected:
     HWND window = nullptr;
     void SetUp() override {
-        window = reinterpret_cast<HWND>(window_open(0, 0, 0, 513, 513, "Heightmap", 0x00C80001));
+        window =
+            reinterpret_cast<HWND>(window_open(0, 0, 0, 513, 513, "Heightmap", APP_WINDOW_FLAGS));
         ASSERT_NE(window, nullptr);
         wait_all();
         clear_events();
@@ -30,13 +30,7 @@ bool wait_for(int32_t wanted, std::vector<int32_t> *seen = nullptr) {
 // Presses a key and returns everything the wait answers until the queue runs dry.
 std::vector<int32_t> press_and_collect(WORD key, bool shift = false) {
     press_key(key, shift);
-    std::vector<int32_t> answers;
-    for (int i = 0; i < 200; i++) {
-        int32_t answer = event_wait_timeout(150);
-        if (!answer) break;
-        answers.push_back(answer);
-    }
-    return answers;
+    return wait_all(150);
 }
 
 bool contains(const std::vector<int32_t> &list, int32_t value) {
@@ -76,14 +70,15 @@ TEST_F(EventWait, AShortcutBoundToMenuNumberZeroIsReportedOnce) {
         events()->event_number = 77;
         std::vector<int32_t> answers = press_and_collect(key);
         int menus = 0;
-        for (int32_t a : answers) menus += a == EVENT_MENU;
+        for (int32_t a : answers)
+            menus += a == EVENT_MENU;
         EXPECT_EQ(menus, 1) << key;
         EXPECT_EQ(event_menu(), 0) << key;
     }
 }
 
 TEST_F(EventWait, RebindingAKeyReplacesItsEntryAndModifiersMakeNewOnes) {
-    WindowRecord *record = record_of(0);
+    WindowRecord *record = window_record(0);
     ASSERT_NE(shortcut_add(0, VK_RETURN, 0), nullptr);
     ASSERT_EQ(record->shortcut_count, 3);
     HACCEL table = shortcut_add(0, VK_RETURN, 9);
@@ -116,7 +111,7 @@ TEST_F(EventWait, RebindingAKeyReplacesItsEntryAndModifiersMakeNewOnes) {
 
 TEST_F(EventWait, RebindingTabReplacesFocusMovementWhileShiftTabStays) {
     ASSERT_NE(shortcut_add(0, VK_TAB, 5), nullptr);
-    EXPECT_EQ(record_of(0)->shortcut_count, 2);
+    EXPECT_EQ(window_record(0)->shortcut_count, 2);
     std::vector<int32_t> answers = press_and_collect(VK_TAB);
     EXPECT_TRUE(contains(answers, EVENT_MENU));
     EXPECT_EQ(event_menu(), 5);
@@ -155,7 +150,7 @@ TEST_F(EventWait, TabReachesAnEditableRichEditInsteadOfTheShortcuts) {
 
 TEST_F(EventWait, AShortcutArrayThatCannotGrowKeepsWorking) {
     ASSERT_NE(shortcut_add(0, 'N', 3), nullptr);
-    WindowRecord *record = record_of(0);
+    WindowRecord *record = window_record(0);
     HACCEL table = record->accel_table;
     ACCEL *shortcuts = record->shortcuts;
     heap_fail_allocations(app_heap(), 0, 1);
@@ -184,13 +179,13 @@ TEST_F(EventWait, SeventyThousandRebindingsLeakNoAcceleratorTables) {
     for (int32_t i = 0; i < 70000; i++)
         if (!shortcut_add(0, 'Q', i)) failures++;
     EXPECT_EQ(failures, 0);
-    EXPECT_EQ(record_of(0)->shortcut_count, 3);
+    EXPECT_EQ(window_record(0)->shortcut_count, 3);
     EXPECT_EQ(translate_key(window, 'Q'), EVENT_MENU);
     EXPECT_EQ(event_menu(), 69999 & 0xFFFF);
 }
 
 TEST_F(EventWait, AcceleratorsBelongOnlyToLiveRuntimeWindows) {
-    EXPECT_EQ(accelerator_for_window(window), record_of(0)->accel_table);
+    EXPECT_EQ(accelerator_for_window(window), window_record(0)->accel_table);
     EXPECT_EQ(accelerator_for_window(nullptr), nullptr);
     HWND foreign = CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
                                    nullptr, nullptr);
@@ -210,6 +205,15 @@ TEST_F(EventWait, AClosingMessageComesBackAsItselfAndThenAsTheCloseEvent) {
     PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
     EXPECT_EQ(event_wait(), int32_t(WM_SYSCOMMAND));
     EXPECT_EQ(event_wait(), EVENT_WINDOW_CLOSE);
+}
+
+// A library whose event state could not be made answers 0 instead of reading through null.
+TEST_F(EventWait, WithoutAnEventStateTheWaitAndTheMenuNumberAnswerZero) {
+    EventState *saved = window_library().event_state;
+    window_library().event_state = nullptr;
+    EXPECT_EQ(event_wait_timeout(0), 0);
+    EXPECT_EQ(event_menu(), 0);
+    window_library().event_state = saved;
 }
 
 TEST_F(EventWait, RawMessagesCarryTheirParametersAndQuitIsReturnedToo) {

@@ -1,6 +1,4 @@
 #include "tests/window/window_test_support.h"
-#include "runtime/core/heap.h"
-#include "tests/support/test_support.h"
 #include <stdio.h>
 
 namespace {
@@ -9,7 +7,7 @@ class GadgetLists : public WindowTest {
   protected:
     GadgetListState *state = nullptr;
     void SetUp() override {
-        state = gadget_lib.list_state;
+        state = gadget_list_state();
         ASSERT_NE(state, nullptr);
     }
     HWND open_hidden(ObjectNumber number, uint32_t flags = 0) {
@@ -17,15 +15,14 @@ class GadgetLists : public WindowTest {
     }
 };
 
-std::string property_name() {
+// The save record, found through the property name that the lists use.
+GadgetListSave *save_of(HWND window) {
     char name[64];
     snprintf(name, sizeof name, "KX_GadgetStack_%lld",
              static_cast<long long>(reinterpret_cast<intptr_t>(test_host.app_instance)));
-    return name;
-}
-
-GadgetListSave *save_of(HWND window) {
-    return static_cast<GadgetListSave *>(GetPropA(window, property_name().c_str()));
+    auto *record = static_cast<GadgetListSave *>(GetPropA(window, name));
+    EXPECT_EQ(record, gadget_list_save(window));
+    return record;
 }
 
 TEST_F(GadgetLists, StartUpGivesTheStateATenEntryBufferAndTheDefaultFont) {
@@ -35,7 +32,7 @@ TEST_F(GadgetLists, StartUpGivesTheStateATenEntryBufferAndTheDefaultFont) {
     EXPECT_EQ(fresh.nest_capacity, 10);
     EXPECT_EQ(fresh.nest_depth, 0);
     EXPECT_EQ(fresh.parent, nullptr);
-    EXPECT_EQ(fresh.font, gadget_lib.default_font);
+    EXPECT_EQ(fresh.font, gadget_library().default_font);
     EXPECT_GE(HeapSize(app_heap(), 0, fresh.nest_stack), 10 * sizeof(HWND));
     gadget_list_state_free(&fresh);
     EXPECT_EQ(fresh.nest_stack, nullptr);
@@ -82,12 +79,13 @@ TEST_F(GadgetLists, DestroyingTheCurrentWindowLeavesNoListAndKeepsTheBuffer) {
     HWND a = open_hidden(1);
     HWND b = open_hidden(2);
     HWND *b_buffer = state->nest_stack;
-    int32_t blocks = busy_blocks(app_heap());
+    int32_t blocks = heap_use(app_heap()).blocks;
     window_close(2);
     EXPECT_EQ(gadget_list_switch(nullptr), nullptr);
     EXPECT_EQ(state->parent, nullptr);
     EXPECT_EQ(state->nest_stack, b_buffer);
-    EXPECT_EQ(busy_blocks(app_heap()), blocks - 2); // shortcuts and save record; no saved buffer
+    EXPECT_EQ(heap_use(app_heap()).blocks,
+              blocks - 2); // shortcuts and save record; no saved buffer
     EXPECT_NE(save_of(a), nullptr);
     (void)b;
 
@@ -103,9 +101,9 @@ TEST_F(GadgetLists, DestroyingAnotherWindowFreesItsSavedBufferOnly) {
     HWND b = open_hidden(2);
     HWND *b_buffer = state->nest_stack;
     ASSERT_NE(save_of(a)->saved_stack, nullptr);
-    int32_t blocks = busy_blocks(app_heap());
+    int32_t blocks = heap_use(app_heap()).blocks;
     window_close(1);
-    EXPECT_EQ(busy_blocks(app_heap()), blocks - 3); // shortcuts, save record, saved buffer
+    EXPECT_EQ(heap_use(app_heap()).blocks, blocks - 3); // shortcuts, save record, saved buffer
     EXPECT_EQ(state->parent, b);
     EXPECT_EQ(state->nest_stack, b_buffer);
     EXPECT_EQ(gadget_list_switch(nullptr), b);
@@ -125,7 +123,7 @@ TEST_F(GadgetLists, WithoutMemoryTheSwitchChangesNothing) {
     HWND a = open_hidden(1);
     HWND b = open_hidden(2, OPEN_NO_GADGET_LIST);
     HWND *a_buffer = state->nest_stack;
-    int32_t blocks = busy_blocks(app_heap());
+    int32_t blocks = heap_use(app_heap()).blocks;
     // The first attempt fails the fresh buffer, the second the save record.
     for (int32_t skip = 0; skip < 2; skip++) {
         heap_fail_allocations(app_heap(), skip, 1);
@@ -136,7 +134,7 @@ TEST_F(GadgetLists, WithoutMemoryTheSwitchChangesNothing) {
         EXPECT_EQ(save_of(a)->saved_stack, nullptr);
         EXPECT_EQ(save_of(b), nullptr);
         EXPECT_EQ(reinterpret_cast<WNDPROC>(GetWindowLongPtrA(b, GWLP_WNDPROC)), window_class_proc);
-        EXPECT_EQ(busy_blocks(app_heap()), blocks);
+        EXPECT_EQ(heap_use(app_heap()).blocks, blocks);
     }
     EXPECT_EQ(gadget_list_switch(b), a);
     EXPECT_EQ(state->parent, b);
@@ -176,11 +174,11 @@ TEST_F(GadgetLists, ASwitchThatCannotSubclassTheWindowLeavesNoRecord) {
 
 TEST_F(GadgetLists, WithoutAStateBlockTheSwitchAnswersNull) {
     HWND a = open_hidden(1);
-    GadgetListState *saved = gadget_lib.list_state;
-    gadget_lib.list_state = nullptr;
+    GadgetListState *saved = gadget_library().list_state;
+    gadget_library().list_state = nullptr;
     EXPECT_EQ(gadget_list_switch(nullptr), nullptr);
     EXPECT_EQ(gadget_list_switch(a), nullptr);
-    gadget_lib.list_state = saved;
+    gadget_library().list_state = saved;
     EXPECT_EQ(gadget_list_switch(nullptr), a);
 }
 

@@ -1,28 +1,40 @@
 #include "tests/window/window_test_support.h"
-#include "runtime/core/heap.h"
-#include "tests/support/test_support.h"
+#include "app/app.h"
+#include "runtime/core/core_private.h"
 
 namespace {
 
 class WindowObjects : public WindowTest {};
 
-bool class_registered(const std::string &name) {
-    WNDCLASSA info;
-    return GetClassInfoA(test_host.app_instance, name.c_str(), &info) != 0;
-}
-
-RECT window_rect(HWND window) {
-    RECT rect = {};
-    GetWindowRect(window, &rect);
-    return rect;
-}
-
 LONG style_of(HWND window) {
     return GetWindowLongA(window, GWL_STYLE);
 }
 
+void expect_window_class(HWND window, const char *name) {
+    EXPECT_EQ(class_name_of(window), name);
+    WNDCLASSA info = {};
+    ASSERT_TRUE(GetClassInfoA(test_host.app_instance, name, &info));
+    EXPECT_EQ(info.style, UINT(CS_DBLCLKS));
+    EXPECT_EQ(info.hbrBackground, reinterpret_cast<HBRUSH>(intptr_t(16)));
+    EXPECT_EQ(info.hCursor, LoadCursorA(nullptr, IDC_ARROW));
+    EXPECT_EQ(info.hIcon, nullptr); // the program carries no icon
+}
+
+// Tab and Shift+Tab, the two entries every window starts with.
+void expect_default_shortcuts(const WindowRecord *record) {
+    ASSERT_EQ(record->shortcut_count, 2);
+    EXPECT_EQ(record->shortcuts[0].fVirt, 3);
+    EXPECT_EQ(record->shortcuts[0].key, VK_TAB);
+    EXPECT_EQ(record->shortcuts[0].cmd, 64001);
+    EXPECT_EQ(record->shortcuts[1].fVirt, 7);
+    EXPECT_EQ(record->shortcuts[1].key, VK_TAB);
+    EXPECT_EQ(record->shortcuts[1].cmd, 64002);
+    EXPECT_EQ(CopyAcceleratorTableA(record->accel_table, nullptr, 0), 2);
+}
+
 TEST_F(WindowObjects, TheProgramsWindowIsCentredCaptionedAndShown) {
-    HWND window = reinterpret_cast<HWND>(window_open(0, 0, 0, 513, 513, "Heightmap", 0x00C80001));
+    HWND window =
+        reinterpret_cast<HWND>(window_open(0, 0, 0, 513, 513, "Heightmap", APP_WINDOW_FLAGS));
     ASSERT_TRUE(IsWindow(window));
     EXPECT_TRUE(IsWindowVisible(window));
     EXPECT_FALSE(IsIconic(window));
@@ -33,14 +45,8 @@ TEST_F(WindowObjects, TheProgramsWindowIsCentredCaptionedAndShown) {
     GetWindowTextA(window, title, sizeof title);
     EXPECT_STREQ(title, "Heightmap");
     EXPECT_EQ(style_of(window) & 3, 0); // the centring bits are no styles
-    EXPECT_EQ(class_name_of(window), "WindowClass_0");
+    expect_window_class(window, "WindowClass_0");
     EXPECT_EQ(GetPropA(window, "KX_WindowID"), reinterpret_cast<HANDLE>(1));
-    WNDCLASSA info = {};
-    ASSERT_TRUE(GetClassInfoA(test_host.app_instance, "WindowClass_0", &info));
-    EXPECT_EQ(info.style, UINT(CS_DBLCLKS));
-    EXPECT_EQ(info.hbrBackground, reinterpret_cast<HBRUSH>(intptr_t(16)));
-    EXPECT_EQ(info.hCursor, LoadCursorA(nullptr, MAKEINTRESOURCEA(32512)));
-    EXPECT_EQ(info.hIcon, nullptr); // the program carries no icon
     // The number property exists before the window is shown, so its activation is
     // already reported with the window's number.
     std::vector<QueuedEvent> queued = queued_events();
@@ -61,24 +67,17 @@ TEST_F(WindowObjects, TheProgramsWindowIsCentredCaptionedAndShown) {
     EXPECT_EQ(outer.left, (1280 - (outer.right - outer.left)) / 2);
     EXPECT_EQ(outer.top, (1024 - (outer.bottom - outer.top)) / 2);
 
-    WindowRecord *record = record_of(0);
+    WindowRecord *record = window_record(0);
     ASSERT_NE(record, nullptr);
     EXPECT_EQ(record->window, window);
     EXPECT_EQ(record->min_or_max, 0);
     EXPECT_EQ(record->mdi_client, nullptr);
-    ASSERT_EQ(record->shortcut_count, 2);
-    EXPECT_EQ(record->shortcuts[0].fVirt, 3);
-    EXPECT_EQ(record->shortcuts[0].key, VK_TAB);
-    EXPECT_EQ(record->shortcuts[0].cmd, 64001);
-    EXPECT_EQ(record->shortcuts[1].fVirt, 7);
-    EXPECT_EQ(record->shortcuts[1].key, VK_TAB);
-    EXPECT_EQ(record->shortcuts[1].cmd, 64002);
-    EXPECT_EQ(CopyAcceleratorTableA(record->accel_table, nullptr, 0), 2);
+    expect_default_shortcuts(record);
 
     EXPECT_NE(window_close(0), 0);
     EXPECT_FALSE(IsWindow(window));
     EXPECT_FALSE(class_registered("WindowClass_0"));
-    EXPECT_EQ(record_of(0), nullptr);
+    EXPECT_EQ(window_record(0), nullptr);
     EXPECT_EQ(window_inner_width(0), 0);
     EXPECT_EQ(window_inner_height(0), 0);
     EXPECT_EQ(window_close(0), 0);
@@ -112,8 +111,8 @@ TEST_F(WindowObjects, MaximisedAndMinimisedFlagsShowTheWindowSo) {
     ASSERT_TRUE(big && small);
     EXPECT_TRUE(IsZoomed(big));
     EXPECT_TRUE(IsIconic(small));
-    EXPECT_EQ(record_of(1)->min_or_max, 1);
-    EXPECT_EQ(record_of(2)->min_or_max, 1);
+    EXPECT_EQ(window_record(1)->min_or_max, 1);
+    EXPECT_EQ(window_record(2)->min_or_max, 1);
 }
 
 TEST_F(WindowObjects, DefaultPositionLetsTheSystemPlaceTheWindowUnlessCentred) {
@@ -195,23 +194,23 @@ TEST_F(WindowObjects, ClosingAnOwnedWindowActivatesItsOwner) {
 TEST_F(WindowObjects, ReopeningANumberClosesTheOldWindowFirst) {
     HWND first = reinterpret_cast<HWND>(window_open(3, 0, 0, 100, 100, "", OPEN_HIDDEN));
     ASSERT_NE(shortcut_add(3, 'Q', 1), nullptr);
-    int32_t blocks = busy_blocks(app_heap());
+    int32_t blocks = heap_use(app_heap()).blocks;
     HWND second = reinterpret_cast<HWND>(window_open(3, 0, 0, 120, 100, "", OPEN_HIDDEN));
     ASSERT_NE(second, nullptr);
     EXPECT_FALSE(IsWindow(first));
     EXPECT_NE(first, second);
     EXPECT_EQ(class_name_of(second), "WindowClass_3");
     EXPECT_EQ(GetPropA(second, "KX_WindowID"), reinterpret_cast<HANDLE>(4));
-    EXPECT_EQ(record_of(3)->shortcut_count, 2);
+    EXPECT_EQ(window_record(3)->shortcut_count, 2);
     EXPECT_EQ(window_inner_width(3), 120);
     // The old shortcut array and save record went; the new window has its own.
-    EXPECT_EQ(busy_blocks(app_heap()), blocks);
+    EXPECT_EQ(heap_use(app_heap()).blocks, blocks);
 }
 
 TEST_F(WindowObjects, AnAnyIdWindowIsNumberedByItsRecord) {
     intptr_t number = window_open(ANY_ID, 0, 0, 300, 100, "", OPEN_HIDDEN);
     ASSERT_NE(number, 0);
-    WindowRecord *record = record_of(number);
+    WindowRecord *record = window_record(number);
     ASSERT_NE(record, nullptr);
     EXPECT_EQ(reinterpret_cast<intptr_t>(record), number);
     EXPECT_EQ(class_name_of(record->window), "WindowClass_" + number_text(number));
@@ -220,16 +219,16 @@ TEST_F(WindowObjects, AnAnyIdWindowIsNumberedByItsRecord) {
     HWND window = record->window;
     EXPECT_NE(window_close(number), 0);
     EXPECT_FALSE(IsWindow(window));
-    EXPECT_EQ(record_of(number), nullptr);
+    EXPECT_EQ(window_record(number), nullptr);
 }
 
 TEST_F(WindowObjects, AFailedCreationLeavesNoClassAndNoRecord) {
     HWND bogus_parent = reinterpret_cast<HWND>(intptr_t(0x7654321));
     EXPECT_EQ(window_open(5, 0, 0, 100, 100, "", OPEN_HIDDEN, bogus_parent), 0);
-    EXPECT_EQ(record_of(5), nullptr);
+    EXPECT_EQ(window_record(5), nullptr);
     EXPECT_FALSE(class_registered("WindowClass_5"));
     EXPECT_EQ(window_open(ANY_ID, 0, 0, 100, 100, "", OPEN_HIDDEN, bogus_parent), 0);
-    EXPECT_EQ(window_lib.window_table->dynamic_head, nullptr);
+    EXPECT_EQ(window_library().window_table->dynamic_head, nullptr);
 }
 
 TEST_F(WindowObjects, WithoutMemoryForShortcutsTheWindowOpensWithoutThem) {
@@ -239,7 +238,8 @@ TEST_F(WindowObjects, WithoutMemoryForShortcutsTheWindowOpensWithoutThem) {
         window_open(1, 0, 0, 100, 100, "", OPEN_HIDDEN | OPEN_NO_GADGET_LIST));
     heap_fail_reset();
     ASSERT_NE(window, nullptr);
-    WindowRecord *record = record_of(1);
+    EXPECT_EQ(heap_failures(FAILURE_WITHOUT_PART), 1);
+    WindowRecord *record = window_record(1);
     EXPECT_EQ(record->shortcut_count, 0);
     EXPECT_EQ(record->shortcuts, nullptr);
     EXPECT_EQ(record->accel_table, nullptr);
@@ -260,9 +260,9 @@ TEST_F(WindowObjects, TheInnerHeightCountsAMenuBarExceptForMdiChildren) {
     GetClientRect(window, &client);
     EXPECT_EQ(window_inner_height(1), client.bottom + GetSystemMetrics(SM_CYMENU));
     EXPECT_EQ(window_inner_width(1), client.right);
-    record_of(1)->mdi_client = window; // only its being set matters here
+    window_record(1)->mdi_client = window; // only its being set matters here
     EXPECT_EQ(window_inner_height(1), client.bottom);
-    record_of(1)->mdi_client = nullptr;
+    window_record(1)->mdi_client = nullptr;
 }
 
 UINT mdi_message;
@@ -278,21 +278,17 @@ LRESULT CALLBACK fake_mdi_client(HWND window, UINT message, WPARAM wparam, LPARA
 }
 
 TEST_F(WindowObjects, AnMdiChildIsClosedByItsClientAndKeepsItsClass) {
-    WNDCLASSA fake = {};
-    fake.lpfnWndProc = fake_mdi_client;
-    fake.hInstance = test_host.app_instance;
-    fake.lpszClassName = "FakeMdiClient";
-    RegisterClassA(&fake);
+    register_test_class("FakeMdiClient", fake_mdi_client);
     HWND client = CreateWindowExA(0, "FakeMdiClient", "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
                                   test_host.app_instance, nullptr);
     HWND window = reinterpret_cast<HWND>(window_open(4, 0, 0, 300, 200, "", OPEN_HIDDEN));
-    record_of(4)->mdi_client = client;
+    window_record(4)->mdi_client = client;
     mdi_message = 0;
     EXPECT_NE(window_close(4), 0);
     EXPECT_EQ(mdi_message, UINT(WM_MDIDESTROY));
     EXPECT_EQ(mdi_wparam, reinterpret_cast<WPARAM>(window));
     EXPECT_FALSE(IsWindow(window));
-    EXPECT_EQ(record_of(4), nullptr);
+    EXPECT_EQ(window_record(4), nullptr);
     EXPECT_TRUE(class_registered("WindowClass_4"));
     UnregisterClassA("WindowClass_4", test_host.app_instance);
     DestroyWindow(client);
@@ -303,7 +299,7 @@ TEST_F(WindowObjects, CloseRevokesADropTargetAndFreesTheBrush) {
     HWND window = reinterpret_cast<HWND>(window_open(1, 0, 0, 100, 100, "", OPEN_HIDDEN));
     SetPropA(window, "KX_DropAccept", reinterpret_cast<HANDLE>(1));
     HBRUSH brush = CreateSolidBrush(RGB(1, 2, 3));
-    record_of(1)->background_brush = brush;
+    window_record(1)->background_brush = brush;
     EXPECT_NE(window_close(1), 0);
     LOGBRUSH info;
     EXPECT_EQ(GetObjectA(brush, sizeof info, &info), 0); // deleted
@@ -314,15 +310,15 @@ TEST_F(WindowObjects, LibraryEndClosesNumberedAndAnyIdWindowsAndReleasesData) {
     HWND b = reinterpret_cast<HWND>(window_open(7, 0, 0, 50, 50, "", OPEN_HIDDEN));
     intptr_t c = window_open(ANY_ID, 0, 0, 50, 50, "", OPEN_HIDDEN);
     intptr_t d = window_open(ANY_ID, 0, 0, 50, 50, "", OPEN_HIDDEN);
-    HWND c_window = record_of(c)->window;
-    HWND d_window = record_of(d)->window;
+    HWND c_window = window_record(c)->window;
+    HWND d_window = window_record(d)->window;
     EventAuxData *data =
         static_cast<EventAuxData *>(heap_alloc(app_heap(), HEAP_ZERO_MEMORY, sizeof(EventAuxData)));
     data->buffer = heap_alloc(app_heap(), 0, 100);
     events()->aux_data = data;
     window_lib_end();
     EXPECT_FALSE(IsWindow(a) || IsWindow(b) || IsWindow(c_window) || IsWindow(d_window));
-    EXPECT_EQ(window_lib.window_table->dynamic_head, nullptr);
+    EXPECT_EQ(window_library().window_table->dynamic_head, nullptr);
     EXPECT_EQ(events()->aux_data, nullptr);
     EXPECT_FALSE(class_registered("WindowClass_7"));
 }

@@ -1,6 +1,4 @@
 #include "tests/window/window_test_support.h"
-#include "runtime/core/heap.h"
-#include "tests/support/test_support.h"
 
 namespace {
 
@@ -43,11 +41,11 @@ TEST_F(WindowEvents, MinimiseRestoreAndMaximiseGiveTheirEventsInOrder) {
                                                  EVENT_WINDOW_MAXIMISED, EVENT_WINDOW_RESTORED};
     ShowWindow(window, SW_MINIMIZE);
     EXPECT_EQ(queued_codes(size_codes), Codes{EVENT_WINDOW_MINIMISED});
-    EXPECT_EQ(record_of(0)->min_or_max, 1);
+    EXPECT_EQ(window_record(0)->min_or_max, 1);
     clear_events();
     ShowWindow(window, SW_RESTORE);
     EXPECT_EQ(queued_codes(size_codes), (Codes{EVENT_WINDOW_RESTORED, EVENT_WINDOW_SIZED}));
-    EXPECT_EQ(record_of(0)->min_or_max, 0);
+    EXPECT_EQ(window_record(0)->min_or_max, 0);
     clear_events();
     ShowWindow(window, SW_MAXIMIZE);
     EXPECT_EQ(queued_codes(size_codes), (Codes{EVENT_WINDOW_MAXIMISED, EVENT_WINDOW_SIZED}));
@@ -87,6 +85,7 @@ TEST_F(WindowEvents, AQueueNodeThatCannotBeAllocatedLosesOnlyThatEvent) {
     heap_fail_allocations(app_heap(), 0, 1);
     SendMessageA(window, WM_CLOSE, 0, 0);
     heap_fail_reset();
+    EXPECT_EQ(heap_failures(FAILURE_LOST_EVENT), 1);
     SendMessageA(window, WM_SIZE, SIZE_RESTORED, 0);
     EXPECT_EQ(codes_of(queued_events()), (Codes{EVENT_WINDOW_MOVED, EVENT_WINDOW_SIZED}));
     EXPECT_EQ(event_queue_post(events(), EVENT_WINDOW_SIZED, 0), events()->queue_tail);
@@ -199,18 +198,18 @@ TEST_F(WindowEvents, GadgetEventsAndDataRecordsArePending) {
     EventAuxData *second =
         static_cast<EventAuxData *>(heap_alloc(app_heap(), 0, sizeof(EventAuxData)));
     second->buffer = nullptr;
-    int32_t blocks = busy_blocks(app_heap());
+    int32_t blocks = heap_use(app_heap()).blocks;
     // Two records in one dispatch: the first is released when the second replaces it.
     SendMessageA(window, MSG_DATA, 0, reinterpret_cast<LPARAM>(first));
     SendMessageA(window, MSG_ITEM_DATA, 12, reinterpret_cast<LPARAM>(second));
     EXPECT_EQ(events()->aux_data, second);
     EXPECT_EQ(events()->pending_event, EVENT_ITEM_DATA);
     EXPECT_EQ(events()->event_number, 12);
-    EXPECT_EQ(busy_blocks(app_heap()), blocks - 2);
+    EXPECT_EQ(heap_use(app_heap()).blocks, blocks - 2);
     events()->pending_event = 0;
     event_wait_timeout(0); // the next wait releases the current record
     EXPECT_EQ(events()->aux_data, nullptr);
-    EXPECT_EQ(busy_blocks(app_heap()), blocks - 3);
+    EXPECT_EQ(heap_use(app_heap()).blocks, blocks - 3);
 
     EventAuxData *third =
         static_cast<EventAuxData *>(heap_alloc(app_heap(), 0, sizeof(EventAuxData)));
@@ -228,7 +227,7 @@ TEST_F(WindowEvents, SizeLimitsReplaceOnlyWhatTheRecordSets) {
     EXPECT_EQ(SendMessageA(window, WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&limits)), 0);
     EXPECT_EQ(limits.ptMinTrackSize.x, 11);
     EXPECT_EQ(limits.ptMaxTrackSize.y, 1100);
-    WindowRecord *record = record_of(0);
+    WindowRecord *record = window_record(0);
     record->min_width = 200;
     record->max_height = 400;
     EXPECT_EQ(SendMessageA(window, WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&limits)), 0);
@@ -238,9 +237,7 @@ TEST_F(WindowEvents, SizeLimitsReplaceOnlyWhatTheRecordSets) {
     EXPECT_EQ(limits.ptMaxTrackSize.y, 400);
     // The system applies them: a maximised window is no taller than the limit.
     ShowWindow(window, SW_MAXIMIZE);
-    RECT rect;
-    GetWindowRect(window, &rect);
-    EXPECT_LE(rect.bottom - rect.top, 400);
+    EXPECT_LE(window_rect(window).bottom - window_rect(window).top, 400);
 }
 
 LRESULT erase_answer(HDC, HWND) {
@@ -254,15 +251,8 @@ LRESULT remember_erase(HDC dc, HWND window) {
     return 77;
 }
 
-COLORREF client_pixel(HWND window, int x, int y) {
-    HDC dc = GetDC(window);
-    COLORREF color = GetPixel(dc, x, y);
-    ReleaseDC(window, dc);
-    return color;
-}
-
 TEST_F(WindowEvents, ErasingUsesTheBrushOrTheCallbackAndQueuesARepaint) {
-    WindowRecord *record = record_of(0);
+    WindowRecord *record = window_record(0);
     record->erase_callback = remember_erase;
     HDC dc = GetDC(window);
     EXPECT_EQ(SendMessageA(window, WM_ERASEBKGND, reinterpret_cast<WPARAM>(dc), 0), 77);
@@ -274,13 +264,13 @@ TEST_F(WindowEvents, ErasingUsesTheBrushOrTheCallbackAndQueuesARepaint) {
     record->erase_callback = erase_answer;
     record->background_brush = CreateSolidBrush(RGB(200, 10, 30));
     RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
-    EXPECT_EQ(client_pixel(window, 150, 100), RGB(200, 10, 30));
+    EXPECT_EQ(window_pixel(window, 150, 100), RGB(200, 10, 30));
 
     DeleteObject(record->background_brush);
     record->background_brush = nullptr;
     record->erase_callback = nullptr;
     RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
-    EXPECT_EQ(client_pixel(window, 150, 100), GetSysColor(COLOR_BTNFACE));
+    EXPECT_EQ(window_pixel(window, 150, 100), GetSysColor(COLOR_BTNFACE));
 }
 
 LRESULT swallow_close(HWND, UINT message, WPARAM, LPARAM) {
@@ -301,12 +291,12 @@ TEST_F(WindowEvents, CallbacksComeFirstAndContinueOnlyWhenTheyAsk) {
     clear_events();
 
     // A window's own callback takes precedence over the global one.
-    record_of(0)->event_callback = swallow_close;
+    window_record(0)->event_callback = swallow_close;
     EXPECT_EQ(SendMessageA(window, WM_CLOSE, 0, 0), 5);
     SendMessageA(window, WM_MOVE, 0, 0);
     EXPECT_EQ(codes_of(queued_events()), Codes{EVENT_WINDOW_MOVED});
     events()->global_callback = nullptr;
-    record_of(0)->event_callback = nullptr;
+    window_record(0)->event_callback = nullptr;
 }
 
 int syscolor_changes;
@@ -316,11 +306,7 @@ LRESULT CALLBACK count_syscolor(HWND window, UINT message, WPARAM wparam, LPARAM
 }
 
 TEST_F(WindowEvents, ColourChangesReachEveryDescendant) {
-    WNDCLASSA counting = {};
-    counting.lpfnWndProc = count_syscolor;
-    counting.hInstance = test_host.app_instance;
-    counting.lpszClassName = "CountSysColor";
-    RegisterClassA(&counting);
+    register_test_class("CountSysColor", count_syscolor);
     HWND child = CreateWindowExA(0, "CountSysColor", "", WS_CHILD, 0, 0, 10, 10, window, nullptr,
                                  test_host.app_instance, nullptr);
     CreateWindowExA(0, "CountSysColor", "", WS_CHILD, 0, 0, 5, 5, child, nullptr,
@@ -328,11 +314,11 @@ TEST_F(WindowEvents, ColourChangesReachEveryDescendant) {
     syscolor_changes = 0;
     SendMessageA(window, WM_SYSCOLORCHANGE, 0, 0);
     EXPECT_EQ(syscolor_changes, 2);
-    record_of(0)->mdi_client = child; // an MDI child leaves the broadcast to its frame
+    window_record(0)->mdi_client = child; // an MDI child leaves the broadcast to its frame
     syscolor_changes = 0;
     SendMessageA(window, WM_SYSCOLORCHANGE, 0, 0);
     EXPECT_EQ(syscolor_changes, 0);
-    record_of(0)->mdi_client = nullptr;
+    window_record(0)->mdi_client = nullptr;
     DestroyWindow(child);
     UnregisterClassA("CountSysColor", test_host.app_instance);
 }
@@ -351,9 +337,7 @@ TEST_F(WindowEvents, AFrameWithAnMdiClientPassesItsMessagesToTheFrameProcedure) 
     EXPECT_EQ(GetFocus(), client); // the frame procedure hands the focus to the client
     // WM_SIZE stays with the window: the frame procedure would stretch the client.
     SendMessageA(window, WM_SIZE, SIZE_RESTORED, MAKELPARAM(300, 200));
-    RECT rect;
-    GetWindowRect(client, &rect);
-    EXPECT_EQ(rect.right - rect.left, 100);
+    EXPECT_EQ(window_rect(client).right - window_rect(client).left, 100);
     RemovePropA(window, "KX_MDI_Gadget");
 }
 

@@ -1,14 +1,17 @@
-#include "tests/tabsize/input_support.h"
+#include "tests/support/test_support.h"
 
-static POINT last_pointer_message = {-1, -1};
+// What the pump has seen of the pointer and the buttons.
+struct PumpRecord {
+    POINT last_pointer_at; // screen position of the last pointer message
+    int32_t button_messages;
+};
 
-static bool plain_step(bool *pointer, POINT *at) {
-    MSG msg;
-    if (!PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) return false;
-    *pointer = msg.message == WM_MOUSEMOVE || msg.message == WM_NCMOUSEMOVE;
-    *at = msg.pt;
-    TranslateMessage(&msg);
-    DispatchMessageA(&msg);
+static PumpRecord seen = {{-1, -1}, 0};
+
+static bool plain_step(MSG *taken) {
+    if (!PeekMessageA(taken, nullptr, 0, 0, PM_REMOVE)) return false;
+    TranslateMessage(taken);
+    DispatchMessageA(taken);
     return true;
 }
 
@@ -18,15 +21,24 @@ void set_message_step(MessageStep step) {
     message_step = step ? step : plain_step;
 }
 
+static bool is_pointer_message(UINT message) {
+    return message == WM_MOUSEMOVE || message == WM_NCMOUSEMOVE;
+}
+
+static bool is_button_message(UINT message) {
+    return (message >= WM_LBUTTONDOWN && message <= WM_MBUTTONDBLCLK) ||
+           (message >= WM_NCLBUTTONDOWN && message <= WM_NCMBUTTONDBLCLK);
+}
+
 // Handles what is waiting; true when a pointer message was among it.
 static bool dispatch_waiting() {
     bool pointer_seen = false;
-    bool pointer = false;
-    POINT at = {};
-    while (message_step(&pointer, &at)) {
-        if (!pointer) continue;
+    MSG msg = {};
+    while (message_step(&msg)) {
+        if (is_button_message(msg.message)) seen.button_messages++;
+        if (!is_pointer_message(msg.message)) continue;
         pointer_seen = true;
-        last_pointer_message = at;
+        seen.last_pointer_at = msg.pt;
     }
     return pointer_seen;
 }
@@ -49,6 +61,18 @@ void pump_for(DWORD milliseconds) {
     }
 }
 
+static const DWORD PUMP_STEP_MS = 5;
+
+bool pump_until(const std::function<bool()> &done, DWORD milliseconds) {
+    DWORD start = GetTickCount();
+    for (;;) {
+        dispatch_waiting();
+        if (done()) return true;
+        if (GetTickCount() - start >= milliseconds) return false;
+        wait_for_messages(PUMP_STEP_MS);
+    }
+}
+
 // The desktop's process turns X pointer events into input only when it wakes up; a
 // message wakes it, so that the events of the last pointer change arrive now.
 static void wake_desktop() {
@@ -68,60 +92,31 @@ void settle_pointer() {
     }
 }
 
-static void send_key(WORD key, bool up) {
-    INPUT input = {};
-    input.type = INPUT_KEYBOARD;
-    input.ki.wVk = key;
-    input.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
-    SendInput(1, &input, sizeof input);
-}
-
-void press_key(WORD key) {
-    send_key(key, false);
-    send_key(key, true);
+void press_and_settle(WORD key, bool shift) {
+    press_key(key, shift);
     settle_pointer();
-}
-
-void press_shift_key(WORD key) {
-    send_key(VK_SHIFT, false);
-    send_key(key, false);
-    send_key(key, true);
-    send_key(VK_SHIFT, true);
-    settle_pointer();
-}
-
-// Absolute coordinates span the primary screen as 0..65535; rounding up makes the
-// platform's truncating conversion land on the intended pixel.
-static LONG absolute_coordinate(int32_t value, int32_t extent) {
-    return LONG((int64_t(value) * 65536 + extent - 1) / extent);
-}
-
-static void send_pointer_move(int32_t x, int32_t y) {
-    INPUT input = {};
-    input.type = INPUT_MOUSE;
-    input.mi.dx = absolute_coordinate(x, GetSystemMetrics(SM_CXSCREEN));
-    input.mi.dy = absolute_coordinate(y, GetSystemMetrics(SM_CYSCREEN));
-    input.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
-    SendInput(1, &input, sizeof input);
 }
 
 bool pointer_move(int32_t x, int32_t y) {
     for (int attempt = 0; attempt < 10; attempt++) {
-        send_pointer_move(x, y);
+        send_pointer(x, y, 0);
         // Takes the X pointer along, so that Wine's replays report the new position.
         SetCursorPos(x, y);
         settle_pointer();
-        if (last_pointer_message.x == x && last_pointer_message.y == y) return true;
+        if (seen.last_pointer_at.x == x && seen.last_pointer_at.y == y) return true;
     }
     return false;
 }
 
 void pointer_button(bool down) {
-    INPUT input = {};
-    input.type = INPUT_MOUSE;
-    input.mi.dwFlags = down ? MOUSEEVENTF_LEFTDOWN : MOUSEEVENTF_LEFTUP;
-    SendInput(1, &input, sizeof input);
+    send_buttons({DWORD(down ? MOUSEEVENTF_LEFTDOWN : MOUSEEVENTF_LEFTUP)});
     settle_pointer();
+}
+
+bool mouse_buttons(std::initializer_list<DWORD> presses) {
+    int32_t wanted = seen.button_messages + int32_t(presses.size());
+    send_buttons(presses);
+    return pump_until([wanted] { return seen.button_messages >= wanted; }, 2000);
 }
 
 static bool same_point(POINT a, POINT b) {
@@ -138,7 +133,7 @@ static POINT read_pointer_until(POINT expected) {
     DWORD start = GetTickCount();
     while (!same_point(at, expected) && GetTickCount() - start < limit) {
         pump_messages();
-        wait_for_messages(5);
+        wait_for_messages(PUMP_STEP_MS);
         GetCursorPos(&at);
     }
     return at;
