@@ -105,17 +105,3 @@ int32_t run_parameter(const char *name, int32_t otherwise) {
 bool running_emulated() {
     return GetEnvironmentVariableA("HM_EMULATION", nullptr, 0) != 0;
 }
-
-void ProgramTest::SetUp() {
-    ASSERT_TRUE(app_start());
-    run_waiting_events();
-}
-
-void ProgramTest::TearDown() {
-    heap_fail_reset();
-    if (runtime_host != &app.host) return; // the start-up failed and cleaned up itself
-    EXPECT_TRUE(program_heaps_valid());
-    app_end();
-    // The test program's own host again, for whatever runs next.
-    runtime_host = &test_host;
-}
