@@ -2,8 +2,14 @@
 #include "runtime/core/heap.h"
 #include <windowsx.h>
 
-// The words of GadgetRecord::kind_data that the image kind uses.
-enum ImageWord { IMAGE_HANDLE = 0, IMAGE_DRAG_ARMED = 1, IMAGE_DRAG_START = 2 };
+// The words of GadgetRecord::kind_data that the image kind uses. The last one is set from a
+// right double click until the next right-button press or release on the same gadget.
+enum ImageWord {
+    IMAGE_HANDLE = 0,
+    IMAGE_DRAG_ARMED = 1,
+    IMAGE_DRAG_START = 2,
+    IMAGE_RIGHT_DOUBLE_CLICK_SEEN = 3
+};
 
 static const DWORD IMAGE_CONTROL_STYLE = WS_CHILD | WS_VISIBLE | SS_NOTIFY;
 static const int32_t CLIENT_EDGE_EXTRA = 4;
@@ -14,7 +20,6 @@ struct ImageKindState {
     int32_t drag_cx;
     int32_t drag_cy;
     WNDPROC static_proc;
-    int32_t right_dblclk_seen;
     int32_t ready;
 };
 
@@ -159,6 +164,11 @@ static void image_set(HWND window, GadgetRecord *record, HANDLE image) {
 
 static void drag_track(HWND window, GadgetRecord *record, LPARAM lparam) {
     if (!record->kind_data[IMAGE_DRAG_ARMED]) return;
+    // A capture lost without notice (some platforms drop it silently) disarms as well.
+    if (GetCapture() != window) {
+        record->kind_data[IMAGE_DRAG_ARMED] = 0;
+        return;
+    }
     intptr_t start = record->kind_data[IMAGE_DRAG_START];
     int32_t dx = GET_X_LPARAM(lparam) - GET_X_LPARAM(start);
     int32_t dy = GET_Y_LPARAM(lparam) - GET_Y_LPARAM(start);
@@ -182,17 +192,17 @@ static void drag_disarm(GadgetRecord *record) {
     ReleaseCapture();
 }
 
-static void right_button_up(HWND window) {
-    if (image_kind.right_dblclk_seen) {
-        image_kind.right_dblclk_seen = 0;
+static void right_button_up(HWND window, GadgetRecord *record) {
+    if (record->kind_data[IMAGE_RIGHT_DOUBLE_CLICK_SEEN]) {
+        record->kind_data[IMAGE_RIGHT_DOUBLE_CLICK_SEEN] = 0;
         return;
     }
     gadget_post_event(window, EVENT_TYPE_RIGHT_CLICK);
 }
 
-static void right_double_click(HWND window) {
+static void right_double_click(HWND window, GadgetRecord *record) {
     gadget_post_event(window, EVENT_TYPE_RIGHT_DOUBLE_CLICK);
-    image_kind.right_dblclk_seen = 1;
+    record->kind_data[IMAGE_RIGHT_DOUBLE_CLICK_SEEN] = 1;
 }
 
 static LRESULT CALLBACK gadget_image_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
@@ -224,14 +234,22 @@ static LRESULT CALLBACK gadget_image_proc(HWND window, UINT message, WPARAM wpar
     case WM_LBUTTONUP:
         drag_disarm(record);
         break;
+    case WM_CAPTURECHANGED:
+        // Deactivation, another window's capture or WM_CANCELMODE: the press is over.
+        if (reinterpret_cast<HWND>(lparam) != window) record->kind_data[IMAGE_DRAG_ARMED] = 0;
+        break;
     case WM_LBUTTONDBLCLK:
         gadget_post_event(window, EVENT_TYPE_LEFT_DOUBLE_CLICK);
         return 0;
+    case WM_RBUTTONDOWN:
+        // A new right gesture: a double click whose last release landed elsewhere is over.
+        record->kind_data[IMAGE_RIGHT_DOUBLE_CLICK_SEEN] = 0;
+        break;
     case WM_RBUTTONUP:
-        right_button_up(window);
+        right_button_up(window, record);
         return 0;
     case WM_RBUTTONDBLCLK:
-        right_double_click(window);
+        right_double_click(window, record);
         return 0;
     default:
         break;

@@ -86,8 +86,11 @@ intptr_t image_create(ObjectNumber number, int32_t width, int32_t height) {
     return image_create_with_depth(number, width, height, DEPTH_DISPLAY);
 }
 
+// A size below 1 is refused before anything changes: the platform would answer it with its
+// one shared 1 x 1 bitmap, which every new memory DC starts with and nobody may draw into.
 intptr_t image_create_with_depth(ObjectNumber number, int32_t width, int32_t height,
                                  int32_t depth) {
+    if (width < 1 || height < 1) return 0;
     ImageRecord *record =
         static_cast<ImageRecord *>(object_table_alloc(image_lib.image_table, number));
     if (!record) return 0;

@@ -12,7 +12,8 @@ void image_lib_init();
 bool image_lib_ready();
 // Frees every image that still exists. The library stays usable afterwards.
 void image_lib_end();
-// A display bitmap; its handle (for ANY_ID the new number), or 0 when it cannot be made.
+// A display bitmap; its handle (for ANY_ID the new number), or 0 when it cannot be made or
+// a side is below 1 (an image of that number then stays as it was).
 intptr_t image_create(ObjectNumber number, int32_t width, int32_t height);
 // The image's bitmap; null when the number names no image.
 HANDLE image_handle(ObjectNumber number);

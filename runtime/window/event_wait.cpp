@@ -59,16 +59,23 @@ static ACCEL *shortcut_of_key(HWND active, const MSG *msg) {
     return find_shortcut(record, flags, WORD(msg->wParam));
 }
 
+// Some platforms take a shortcut whose command is 0 for the separator of the system menu,
+// and send no WM_COMMAND for it. Such a shortcut gets its WM_COMMAND here where the platform
+// sends one for a menu item: not while the mouse is captured or the window is disabled,
+// and not when the platform did send one (even one that a callback took).
+static void send_missing_command(HWND active, const MSG *msg, uint32_t commands_before) {
+    if (window_commands_received() != commands_before) return;
+    if (GetCapture() || !IsWindowEnabled(active)) return;
+    ACCEL *shortcut = shortcut_of_key(active, msg);
+    if (shortcut && shortcut->cmd == 0) SendMessageA(active, WM_COMMAND, MAKEWPARAM(0, 1), 0);
+}
+
 static void translate_and_dispatch(MSG *msg) {
     HWND active = GetActiveWindow();
     HACCEL table = accelerator_for_window(active);
     uint32_t commands = window_commands_received();
     if (table && TranslateAcceleratorA(active, table, msg)) {
-        // Some platforms take a shortcut whose command is 0 without sending WM_COMMAND;
-        // it is sent here, so that such a shortcut reports its menu number like any other.
-        ACCEL *shortcut =
-            window_commands_received() == commands ? shortcut_of_key(active, msg) : nullptr;
-        if (shortcut && shortcut->cmd == 0) SendMessageA(active, WM_COMMAND, MAKEWPARAM(0, 1), 0);
+        send_missing_command(active, msg, commands);
         return;
     }
     TranslateMessage(msg);
@@ -82,6 +89,8 @@ int32_t event_wait() {
 int32_t event_wait_timeout(int32_t milliseconds) {
     EventState *state = window_event_state();
     if (!state) return 0; // the library never started
+    // Windows that went by themselves since the last wait leave their classes behind.
+    unregister_pending_classes();
     event_state_release(state);
     state->event_type = -1;
     if (state->queue_head) return take_queued_event(state);

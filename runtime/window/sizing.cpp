@@ -154,13 +154,16 @@ static LRESULT sizing_start(SizingState *state, HWND window, WPARAM wparam) {
     if (!sizing_drag_full_windows()) return NOT_HANDLED;
     RECT rect;
     if (!GetWindowRect(window, &rect)) return NOT_HANDLED;
+    // The capture comes first: the window that held it hears that it lost it, and that
+    // must not end a loop that has already begun. Without the capture no loop starts.
+    SetCapture(window);
+    if (GetCapture() != window) return NOT_HANDLED;
     state->edge = int32_t(wparam & SIZE_EDGE_MASK);
     state->active = 1;
     state->rect = rect;
     sizing_fill_limits(window, &state->limits);
     SendMessageA(window, WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&state->limits));
     if (GetKeyState(VK_LBUTTON) == 0) SendMessageA(window, WM_LBUTTONDOWN, MK_LBUTTON, 0);
-    SetCapture(window);
     PostMessageA(window, WM_ENTERSIZEMOVE, 0, 0);
     state->keyboard_mode = state->edge == 0 ? 1 : 0;
     if (state->keyboard_mode) {

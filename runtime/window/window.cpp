@@ -92,6 +92,7 @@ void window_lib_end() {
     ObjectNumber number;
     while (object_table_iter_next(table, &number))
         window_close(number);
+    unregister_pending_classes();
     event_state_release(window_lib.event_state);
 }
 
@@ -235,11 +236,59 @@ intptr_t window_open(ObjectNumber number, int32_t x, int32_t y, int32_t inner_wi
     return any_id ? number : reinterpret_cast<intptr_t>(window);
 }
 
-static void destroy_system_window(HWND window, ObjectNumber number) {
-    DestroyWindow(window);
+static void unregister_window_class(ObjectNumber number) {
     char class_name[CLASS_NAME_SIZE];
     window_class_name(class_name, number);
     UnregisterClassA(class_name, app_instance());
+}
+
+static void destroy_system_window(HWND window, ObjectNumber number) {
+    DestroyWindow(window);
+    unregister_window_class(number);
+}
+
+// Takes the window's properties away; the drop target goes with its mark.
+static void remove_window_properties(HWND window) {
+    RemovePropA(window, WINDOW_ID_PROPERTY);
+    if (RemovePropA(window, DROP_ACCEPT_PROPERTY)) RevokeDragDrop(window);
+}
+
+static void release_record(ObjectNumber number, WindowRecord *record) {
+    if (record->shortcuts) heap_free(app_heap(), record->shortcuts);
+    if (record->accel_table) DestroyAcceleratorTable(record->accel_table);
+    if (record->background_brush) DeleteObject(record->background_brush);
+    object_table_free(window_lib.window_table, number);
+}
+
+// Without memory for the note the class stays registered; the window is gone all the same.
+static void defer_class_unregistration(ObjectNumber number) {
+    TolerateFailure tolerate(FAILURE_WITHOUT_PART);
+    auto *pending = static_cast<PendingClass *>(heap_alloc(app_heap(), 0, sizeof(PendingClass)));
+    if (!pending) return;
+    pending->next = window_lib.pending_classes;
+    pending->number = number;
+    window_lib.pending_classes = pending;
+}
+
+void unregister_pending_classes() {
+    while (PendingClass *pending = window_lib.pending_classes) {
+        window_lib.pending_classes = pending->next;
+        unregister_window_class(pending->number);
+        heap_free(app_heap(), pending);
+    }
+}
+
+// window_close takes the window's number property away before it destroys the window, so
+// a window it closes is not found here.
+void window_destroyed(HWND window) {
+    ObjectNumber number = window_number_from_property(GetPropA(window, WINDOW_ID_PROPERTY));
+    WindowRecord *record = window_record(number);
+    if (!record || record->window != window) return;
+    bool mdi_child = record->mdi_client != nullptr;
+    remove_window_properties(window);
+    release_record(number, record);
+    // As window_close leaves an MDI child's class alone, so does this.
+    if (!mdi_child) defer_class_unregistration(number);
 }
 
 int32_t window_close(ObjectNumber number) {
@@ -249,21 +298,18 @@ int32_t window_close(ObjectNumber number) {
     HWND mdi_client = record->mdi_client;
     HWND owner = GetWindow(window, GW_OWNER);
     if (owner && !mdi_client) SetActiveWindow(owner);
-    RemovePropA(window, WINDOW_ID_PROPERTY);
-    if (RemovePropA(window, DROP_ACCEPT_PROPERTY)) RevokeDragDrop(window);
+    remove_window_properties(window);
     if (mdi_client)
         SendMessageA(mdi_client, WM_MDIDESTROY, reinterpret_cast<WPARAM>(window), 0);
     else
         destroy_system_window(window, number);
+    // Owned windows went with this one; their classes can go now.
+    unregister_pending_classes();
 
     // The calls above run window procedures, which may have moved the slot storage or
     // closed this very window already.
     record = window_record(number);
-    if (!record || record->window != window) return 1;
-    if (record->shortcuts) heap_free(app_heap(), record->shortcuts);
-    if (record->accel_table) DestroyAcceleratorTable(record->accel_table);
-    if (record->background_brush) DeleteObject(record->background_brush);
-    object_table_free(window_lib.window_table, number);
+    if (record && record->window == window) release_record(number, record);
     return 1;
 }
 

@@ -59,12 +59,20 @@ struct SizingState {
     MINMAXINFO limits;
 };
 
+// The class of a window that the platform destroyed by itself, waiting to be unregistered:
+// a class cannot go while its window exists, and a window's last message comes before that.
+struct PendingClass {
+    PendingClass *next;
+    ObjectNumber number;
+};
+
 struct WindowLibState {
     ObjectTable *window_table;
     EventState *event_state; // reached through state_block_get
     HICON class_icon;
     HCURSOR class_cursor;
     SizingState *sizing_state; // reached through state_block_get
+    PendingClass *pending_classes;
 };
 
 WindowLibState &window_library();
@@ -78,6 +86,12 @@ ObjectNumber window_number_from_property(HANDLE value);
 
 // Closes one window; 0 when the number names no window.
 int32_t window_close(ObjectNumber number);
+// Releases the record of a runtime window that is being destroyed without window_close
+// (with its owner, or by DestroyWindow from outside); its class goes at the next
+// unregister_pending_classes. The class procedure calls it on WM_NCDESTROY.
+void window_destroyed(HWND window);
+// Unregisters the classes of the windows destroyed since the last call.
+void unregister_pending_classes();
 
 LRESULT CALLBACK window_class_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 // The runtime's own part of the class procedure: hooks, callbacks and event translation.

@@ -123,7 +123,6 @@ uint32_t window_commands_received() {
 }
 
 static LRESULT handle_command(EventState *state, HWND window, WPARAM wparam, LPARAM lparam) {
-    commands_received++;
     HWND control = reinterpret_cast<HWND>(lparam);
     if (gadget_notify_dispatch(control, window, WM_COMMAND, wparam, lparam) != NOT_HANDLED)
         return 0;
@@ -234,6 +233,8 @@ static LRESULT translate_message(EventState *state, const MessageTarget &target,
 }
 
 LRESULT window_event_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    // Counted before any hook or callback can take the message.
+    if (message == WM_COMMAND) commands_received++;
     LRESULT sizing = sizing_handle_message(window, message, wparam, lparam);
     if (sizing != NOT_HANDLED) return sizing;
 
@@ -256,8 +257,7 @@ static bool frame_takes_message(LRESULT result, UINT message, LPARAM lparam) {
            (message == WM_COMMAND && lparam == 0);
 }
 
-LRESULT CALLBACK window_class_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
-    LRESULT result = window_event_proc(window, message, wparam, lparam);
+static LRESULT pass_on(HWND window, UINT message, WPARAM wparam, LPARAM lparam, LRESULT result) {
     if (message != WM_SIZE) {
         HWND mdi_client = static_cast<HWND>(GetPropA(window, MDI_GADGET_PROPERTY));
         if (mdi_client) {
@@ -268,4 +268,12 @@ LRESULT CALLBACK window_class_proc(HWND window, UINT message, WPARAM wparam, LPA
     }
     SetLastError(0);
     return result == NOT_HANDLED ? DefWindowProcA(window, message, wparam, lparam) : result;
+}
+
+LRESULT CALLBACK window_class_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    LRESULT result = window_event_proc(window, message, wparam, lparam);
+    result = pass_on(window, message, wparam, lparam, result);
+    // A window can be destroyed without window_close; its record must not outlive it.
+    if (message == WM_NCDESTROY) window_destroyed(window);
+    return result;
 }
