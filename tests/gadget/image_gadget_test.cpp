@@ -376,6 +376,40 @@ TEST_F(ImageGadgetMouseTest, RightClicksAndDoubleClicks) {
     buttons({MOUSEEVENTF_RIGHTUP});
     EXPECT_EQ(event_types(), std::vector<LPARAM>{EVENT_TYPE_RIGHT_CLICK})
         << "the double-click's last release cleared the flag";
+
+    // A double click whose last release lands off the gadget: the next right click counts.
+    seen_events.clear();
+    move(120, 120);
+    buttons({MOUSEEVENTF_RIGHTDOWN, MOUSEEVENTF_RIGHTUP, MOUSEEVENTF_RIGHTDOWN});
+    move(-30, -30); // over the parent window
+    buttons({MOUSEEVENTF_RIGHTUP});
+    move(60, 170);
+    buttons({MOUSEEVENTF_RIGHTDOWN});
+    buttons({MOUSEEVENTF_RIGHTUP});
+    EXPECT_EQ(event_types(),
+              (std::vector<LPARAM>{EVENT_TYPE_RIGHT_CLICK, EVENT_TYPE_RIGHT_DOUBLE_CLICK,
+                                   EVENT_TYPE_RIGHT_CLICK}));
+}
+
+// A press that loses the capture (to another window, to WM_CANCELMODE, to a release by
+// someone else) is over: a later move across the control with the button still down
+// starts no drag.
+TEST_F(ImageGadgetMouseTest, LosingTheCaptureDisarmsTheDrag) {
+    const int cx = GetSystemMetrics(SM_CXDRAG);
+    for (int way = 0; way < 3; way++) {
+        const int x = 40 + 50 * way; // presses apart, so that none makes a double click
+        move(x, 100);
+        buttons({MOUSEEVENTF_LEFTDOWN});
+        ASSERT_EQ(armed(), 1) << "way " << way;
+        if (way == 0) SetCapture(parent);
+        if (way == 1) SendMessageA(control, WM_CANCELMODE, 0, 0);
+        ReleaseCapture();
+        EXPECT_EQ(armed(), 0) << "way " << way;
+        move(x + 3 * cx, 100);
+        pump_for(30);
+        buttons({MOUSEEVENTF_LEFTUP});
+    }
+    EXPECT_TRUE(event_types().empty());
 }
 
 TEST_F(ImageGadgetMouseTest, LeftDoubleClickPostsOneEventAndDoesNotArm) {

@@ -1,5 +1,6 @@
 #include "tests/gadget/gadget_test_support.h"
 #include "runtime/core/core_private.h"
+#include "runtime/window/window_private.h"
 #include <commctrl.h>
 #include <ole2.h>
 #include <stdio.h>
@@ -324,6 +325,50 @@ TEST_F(RegistryTest, NotificationsReachOnlyTheirOwnGadgetKind) {
     EXPECT_EQ(gadget_notify_dispatch(image, parent, WM_COMMAND, 0, LPARAM(image)), NOT_HANDLED)
         << "the image kind has no notify operation";
     EXPECT_EQ(notify_calls.size(), 1u);
+}
+
+// A runtime window hands its controls' messages to their gadget: WM_NOTIFY by the sender
+// its header names, the scroll, colour and forwarded messages and WM_COMMAND by lParam.
+// What the gadget takes raises no event; a notification without a header reaches nobody.
+TEST_F(RegistryTest, ARuntimeWindowHandsItsControlsMessagesToTheirGadget) {
+    HWND window = reinterpret_cast<HWND>(window_open(9, 0, 0, 200, 200, "", OPEN_HIDDEN));
+    ASSERT_NE(window, nullptr);
+    auto control = reinterpret_cast<HWND>(test_gadget_create(window, 0, &test_ops));
+    ASSERT_TRUE(IsWindow(control));
+    LPARAM from = reinterpret_cast<LPARAM>(control);
+    NMHDR header = {control, 0, NM_CLICK};
+    const struct {
+        UINT message;
+        LPARAM lparam;
+        LRESULT answer;
+    } handed[] = {
+        {WM_NOTIFY, reinterpret_cast<LPARAM>(&header), NOTIFY_ANSWER},
+        {WM_HSCROLL, from, NOTIFY_ANSWER},
+        {WM_VSCROLL, from, NOTIFY_ANSWER},
+        {WM_CTLCOLOREDIT, from, NOTIFY_ANSWER},
+        {WM_CTLCOLORLISTBOX, from, NOTIFY_ANSWER},
+        {WM_CTLCOLORBTN, from, NOTIFY_ANSWER},
+        {WM_CTLCOLORSTATIC, from, NOTIFY_ANSWER},
+        {MSG_GADGET_FORWARD, from, NOTIFY_ANSWER},
+        {WM_COMMAND, from, 0},
+    };
+    EventState *events = window_event_state();
+    for (const auto &h : handed) {
+        notify_calls.clear();
+        events->pending_event = 0;
+        EXPECT_EQ(SendMessageA(window, h.message, 5, h.lparam), h.answer) << h.message;
+        ASSERT_EQ(notify_calls.size(), 1u) << h.message;
+        EXPECT_EQ(notify_calls[0].record, gadget_record(0));
+        EXPECT_EQ(notify_calls[0].parent, window);
+        EXPECT_EQ(notify_calls[0].message, h.message);
+        EXPECT_EQ(notify_calls[0].lparam, h.lparam);
+        EXPECT_EQ(events->pending_event, 0) << h.message;
+    }
+    notify_calls.clear();
+    SendMessageA(window, WM_NOTIFY, 5, 0);
+    SendMessageA(window, WM_GETMINMAXINFO, 0, 0);
+    EXPECT_TRUE(notify_calls.empty());
+    window_close(9);
 }
 
 TEST_F(RegistryTest, ASlotWhoseControlIsGoneIsClearedBeforeReuse) {

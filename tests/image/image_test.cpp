@@ -150,7 +150,18 @@ TEST_F(ImageTest, MissingAndHostileNumbersAnswerNothing) {
 }
 
 TEST_F(ImageTest, FailedCreationsLeaveNoRecord) {
+    HANDLE kept = reinterpret_cast<HANDLE>(image_create(7, 4, 4));
+    ASSERT_NE(kept, nullptr);
     int entries = table_entries();
+    // A side below 1 makes nothing (the platform would hand out its one shared 1 x 1
+    // bitmap), and the image of that number stays.
+    for (SIZE size : {SIZE{0, 4}, SIZE{4, 0}, SIZE{0, 0}, SIZE{-3, 4}}) {
+        EXPECT_EQ(image_create(ANY_ID, size.cx, size.cy), 0) << size.cx << " x " << size.cy;
+        EXPECT_EQ(image_create(7, size.cx, size.cy), 0) << size.cx << " x " << size.cy;
+        EXPECT_EQ(image_create_with_depth(7, size.cx, size.cy, 32), 0);
+    }
+    EXPECT_EQ(image_handle(7), kept);
+    EXPECT_EQ(image_width(7), 4);
     EXPECT_EQ(image_create_with_depth(ANY_ID, 4, 4, 13), 0);
     EXPECT_EQ(image_create_with_depth(ANY_ID, 4, 4, 0), 0);
     EXPECT_EQ(image_create_with_depth(ANY_ID, 4, 4, 0x10020), 0); // no word-sized bit count

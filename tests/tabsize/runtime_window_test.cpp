@@ -1,5 +1,6 @@
 #include "runtime/window/window_private.h"
 #include "app/app.h"
+#include "tests/support/program.h"
 #include "tests/support/test_support.h"
 #include "tests/tabsize/drag_setting.h"
 #include <windowsx.h>
@@ -129,4 +130,34 @@ TEST_F(RuntimeWindow, TheEventWaitKeepsReturningEventsWhileTheWindowIsSized) {
     EXPECT_EQ(sizing()->active, 0);
     EXPECT_EQ(window_rect(window).right, start_rect.right + 100);
     EXPECT_EQ(window_inner_width(NUMBER), 400);
+}
+
+// A keyboard resize of a window with the application's shortcuts: the arrows size it, a
+// command key still reports its command, Return (a shortcut, with the capture held) neither
+// reports its command nor ends the loop, and Escape ends it.
+TEST_F(RuntimeWindow, AWindowWithShortcutsIsSizedFromTheKeyboard) {
+    ASSERT_TRUE(drag_full.set(TRUE));
+    HWND window = open(WS_CAPTION | WS_SYSMENU | WS_THICKFRAME);
+    ASSERT_NE(window, nullptr);
+    for (intptr_t menu = 0; menu < APP_MENU_COUNT; menu++)
+        ASSERT_NE(shortcut_add(NUMBER, command_key(menu), int32_t(menu)), nullptr);
+    RECT start_rect = window_rect(window);
+    PostMessageA(window, WM_SYSCOMMAND, SC_SIZE, 0);
+    ASSERT_TRUE(pump_until([] { return sizing()->active == 1; }, 2000));
+    EXPECT_EQ(sizing()->keyboard_mode, 1);
+
+    press_and_settle(VK_RIGHT); // picks the right edge
+    events_seen.clear();
+    press_and_settle(VK_RIGHT);
+    EXPECT_EQ(window_rect(window).right, start_rect.right + 10);
+    press_and_settle(command_key(3));
+    EXPECT_EQ(count_of(EVENT_MENU), 1);
+    EXPECT_EQ(event_menu(), 3);
+    press_and_settle(VK_RETURN);
+    EXPECT_EQ(count_of(EVENT_MENU), 1);
+    EXPECT_EQ(sizing()->active, 1);
+    press_and_settle(VK_ESCAPE);
+    EXPECT_EQ(sizing()->active, 0);
+    EXPECT_EQ(GetCapture(), nullptr);
+    EXPECT_EQ(window_rect(window).right, start_rect.right + 10);
 }

@@ -201,6 +201,28 @@ TEST_F(SizingLoop, IdleItTakesOnlyTheSizeCommand) {
     EXPECT_EQ(sizing_handle_message(window, WM_SYSCOMMAND, SC_SIZE | WMSZ_RIGHT, 0), NOT_HANDLED);
     window_library().sizing_state = block;
     EXPECT_NE(GetCapture(), window);
+
+    // A window whose rectangle cannot be read is left to the platform.
+    HWND gone = make_window(WS_OVERLAPPEDWINDOW, 0, 0, 100, 100);
+    DestroyWindow(gone);
+    EXPECT_EQ(sizing_handle_message(gone, WM_SYSCOMMAND, SC_SIZE | WMSZ_RIGHT, 0), NOT_HANDLED);
+    EXPECT_EQ(memcmp(&before, sizing(), sizeof before), 0);
+}
+
+// Taking the capture tells the window that held it; the loop that took it goes on.
+TEST_F(SizingLoop, ALoopStartsWhileAnotherWindowHoldsTheCapture) {
+    other = make_window(WS_OVERLAPPEDWINDOW | WS_VISIBLE, 600, 500, 250, 200);
+    ASSERT_NE(other, nullptr);
+    SetCapture(other);
+    ASSERT_EQ(GetCapture(), other);
+    start(window, WMSZ_RIGHT);
+    pump_for(20);
+    EXPECT_EQ(probe.enter_count, 1);
+    EXPECT_EQ(probe.exit_count, 0);
+    ReleaseCapture();
+    EXPECT_EQ(sizing()->active, 0);
+    pump_for(20);
+    EXPECT_EQ(probe.exit_count, 1);
 }
 
 TEST_F(SizingLoop, StartFillsTheLimitsAndTheWindowCompletesThem) {

@@ -75,6 +75,38 @@ TEST_F(EventWait, AShortcutBoundToMenuNumberZeroIsReportedOnce) {
         EXPECT_EQ(menus, 1) << key;
         EXPECT_EQ(event_menu(), 0) << key;
     }
+    // Where the platform sends no command for a menu item (the mouse captured, the window
+    // disabled), the wait sends none either.
+    SetCapture(window);
+    EXPECT_FALSE(contains(press_and_collect(VK_RETURN), EVENT_MENU)) << "captured";
+    ReleaseCapture();
+    EnableWindow(window, FALSE);
+    PostMessageA(window, WM_KEYDOWN, VK_RETURN, 1);
+    EXPECT_FALSE(contains(wait_all(150), EVENT_MENU)) << "disabled";
+    EnableWindow(window, TRUE);
+}
+
+int32_t commands_taken;
+
+LRESULT take_commands(HWND, UINT message, WPARAM, LPARAM) {
+    if (message != WM_COMMAND) return CALLBACK_CONTINUE;
+    commands_taken++;
+    return 0;
+}
+
+// Without a system menu the platform sends the command of a menu-0 shortcut itself; a
+// callback that takes it gets it once, not once more from the wait.
+TEST_F(EventWait, AMenuZeroCommandThatACallbackTookIsNotSentAgain) {
+    HWND plain = reinterpret_cast<HWND>(window_open(1, 0, 0, 200, 100, "plain", WS_CAPTION));
+    ASSERT_NE(plain, nullptr);
+    wait_all();
+    ASSERT_EQ(GetForegroundWindow(), plain);
+    ASSERT_NE(shortcut_add(1, VK_RETURN, 0), nullptr);
+    window_record(1)->event_callback = take_commands;
+    commands_taken = 0;
+    press_and_collect(VK_RETURN);
+    EXPECT_EQ(commands_taken, 1);
+    window_record(1)->event_callback = nullptr;
 }
 
 TEST_F(EventWait, RebindingAKeyReplacesItsEntryAndModifiersMakeNewOnes) {

@@ -277,6 +277,64 @@ LRESULT CALLBACK fake_mdi_client(HWND window, UINT message, WPARAM wparam, LPARA
     return DefWindowProcA(window, message, wparam, lparam);
 }
 
+// The platform destroys an owned window with its owner, and any code may call DestroyWindow:
+// the record goes with the window, and the class once the window is gone.
+TEST_F(WindowObjects, AWindowDestroyedWithoutCloseLeavesNoRecordOrClass) {
+    clear_events();
+    int64_t blocks = heap_use(app_heap()).blocks;
+    HWND owner = reinterpret_cast<HWND>(window_open(1, 0, 0, 200, 200, "", OPEN_HIDDEN));
+    HWND owned = reinterpret_cast<HWND>(window_open(2, 0, 0, 100, 100, "", OPEN_HIDDEN, owner));
+    intptr_t other = window_open(ANY_ID, 0, 0, 100, 100, "", OPEN_HIDDEN);
+    ASSERT_TRUE(owner && owned && other);
+    ASSERT_NE(shortcut_add(2, 'Q', 1), nullptr);
+    EXPECT_NE(window_close(1), 0);
+    EXPECT_FALSE(IsWindow(owned));
+    EXPECT_EQ(window_record(2), nullptr);
+    EXPECT_FALSE(class_registered("WindowClass_2"));
+    EXPECT_EQ(window_close(2), 0);
+
+    DestroyWindow(window_record(other)->window);
+    EXPECT_EQ(window_record(other), nullptr);
+    wait_all(); // the next wait finds the window gone and its class free to go
+    EXPECT_FALSE(class_registered("WindowClass_" + number_text(other)));
+    clear_events();
+    EXPECT_EQ(heap_use(app_heap()).blocks, blocks);
+}
+
+// Window procedures run inside creating, showing and destroying a window and may open
+// further windows there, beyond the table's capacity: the slots move under the record.
+ObjectNumber next_inner_window;
+
+LRESULT open_another_inside(HWND, UINT message, WPARAM, LPARAM) {
+    static bool busy = false;
+    if (busy || (message != WM_CREATE && message != WM_SHOWWINDOW && message != WM_DESTROY))
+        return CALLBACK_CONTINUE;
+    busy = true;
+    next_inner_window += window_library().window_table->grow_step;
+    window_open(next_inner_window, 0, 0, 50, 50, "", OPEN_HIDDEN);
+    busy = false;
+    return CALLBACK_CONTINUE;
+}
+
+TEST_F(WindowObjects, WindowsOpenedInsideItsOwnMessagesLeaveTheRecordIntact) {
+    const ObjectTable *table = window_library().window_table;
+    const int32_t capacity = table->capacity;
+    next_inner_window = capacity;
+    events()->global_callback = open_another_inside;
+    HWND window = reinterpret_cast<HWND>(window_open(1, 0, 0, 100, 100, "inner", 0));
+    ASSERT_NE(window, nullptr);
+    WindowRecord *record = window_record(1);
+    ASSERT_NE(record, nullptr);
+    EXPECT_EQ(record->window, window);
+    expect_default_shortcuts(record);
+    EXPECT_GE(table->capacity, capacity + 2 * table->grow_step); // opened while made and shown
+    EXPECT_NE(window_close(1), 0);
+    events()->global_callback = nullptr;
+    EXPECT_EQ(window_record(1), nullptr);
+    EXPECT_FALSE(class_registered("WindowClass_1"));
+    EXPECT_TRUE(runtime_heaps_valid());
+}
+
 TEST_F(WindowObjects, AnMdiChildIsClosedByItsClientAndKeepsItsClass) {
     register_test_class("FakeMdiClient", fake_mdi_client);
     HWND client = CreateWindowExA(0, "FakeMdiClient", "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
