@@ -28,7 +28,8 @@ struct Scenario {
     intptr_t image = 0;
     ObjectNumber grown_image = 0;
     intptr_t image_bitmap = 0;
-    intptr_t second = 0, third = 0;
+    intptr_t second = 0, third = 0, fourth = 0;
+    bool class_note_failed = false;
     ObjectNumber grown_window = 0;
     int32_t windows = 0;
     HWND list = nullptr;
@@ -56,6 +57,10 @@ std::vector<ACCEL> program_shortcuts() {
 
 bool same_storage(const ObjectTable *table, const ObjectTable &before) {
     return table->capacity == before.capacity && table->slots == before.slots;
+}
+
+std::string window_class_of(intptr_t number) {
+    return "WindowClass_" + number_text(number);
 }
 
 void make_any_id_image(Scenario &s) {
@@ -91,7 +96,7 @@ void check_shown_window(const Scenario &s, const Struck &struck) {
     }
     WindowRecord *record = window_record(s.second);
     ASSERT_NE(record, nullptr);
-    EXPECT_TRUE(class_registered("WindowClass_" + number_text(s.second)));
+    EXPECT_TRUE(class_registered(window_class_of(s.second)));
     bool whole = record->shortcut_count == 2 && gadget_list_switch(nullptr) == record->window;
     EXPECT_EQ(whole, struck.without_part == 0);
 }
@@ -109,8 +114,25 @@ void check_grown_window(const Scenario &s, const Struck &struck) {
         return;
     }
     EXPECT_TRUE(same_storage(window_library().window_table, s.before));
-    EXPECT_FALSE(class_registered("WindowClass_" + number_text(s.grown_window)));
+    EXPECT_FALSE(class_registered(window_class_of(s.grown_window)));
     EXPECT_NE(program_window(), nullptr);
+}
+
+// A window destroyed without window_close: a note keeps its class until the window is gone;
+// without the note the class stays registered, and the record goes all the same.
+void destroy_window_from_outside(Scenario &s) {
+    s.fourth = window_open(ANY_ID, 0, 0, 50, 50, "fourth", OPEN_HIDDEN | OPEN_NO_GADGET_LIST);
+    if (!s.fourth) return;
+    int32_t notes_failed = heap_failures(FAILURE_WITHOUT_PART);
+    DestroyWindow(window_record(s.fourth)->window);
+    s.class_note_failed = heap_failures(FAILURE_WITHOUT_PART) > notes_failed;
+    unregister_pending_classes();
+}
+void check_destroyed_window(const Scenario &s, const Struck &struck) {
+    EXPECT_EQ(s.fourth != 0, struck.hard == 0);
+    if (!s.fourth) return;
+    EXPECT_EQ(window_record(s.fourth), nullptr);
+    EXPECT_EQ(class_registered(window_class_of(s.fourth)), s.class_note_failed);
 }
 
 // Gadgets go into the current list: the second window's, or the program's when the
@@ -232,14 +254,15 @@ struct Step {
 };
 
 // Every allocation site of the runtime: dynamic records and slot growth of all three
-// tables, a shown window (its events, its shortcuts, its gadget list), gadgets, shortcut
-// growth, a window's first list, a queued event, a data record, an array, a table and a
-// state block.
+// tables, a shown window (its events, its shortcuts, its gadget list), a window destroyed
+// from outside, gadgets, shortcut growth, a window's first list, a queued event, a data
+// record, an array, a table and a state block.
 const Step STEPS[] = {
     {"image ANY_ID", make_any_id_image, check_any_id_image},
     {"image beyond capacity", make_grown_image, check_grown_image},
     {"window ANY_ID, shown", open_shown_window, check_shown_window},
     {"window beyond capacity", open_grown_window, check_grown_window},
+    {"window destroyed from outside", destroy_window_from_outside, check_destroyed_window},
     {"gadget ANY_ID", make_any_id_gadget, check_any_id_gadget},
     {"gadget beyond capacity", make_grown_gadget, check_grown_gadget},
     {"shortcut beyond the array", add_shortcut, check_shortcut},
@@ -260,6 +283,7 @@ void free_scenario(Scenario &s) {
     if (s.image_bitmap) image_free(s.grown_image);
     if (s.second) window_close(s.second);
     if (s.third) window_close(s.grown_window);
+    if (s.class_note_failed) UnregisterClassA(window_class_of(s.fourth).c_str(), app_instance());
     if (gadget_list_state()->parent != program_window()) gadget_list_switch(program_window());
     array_free(s.grid.data);
     if (s.table) heap_free(app_heap(), s.table->slots);

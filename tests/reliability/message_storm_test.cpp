@@ -318,7 +318,8 @@ ProgramShape program_shape() {
     shape.shortcuts.assign(window->shortcuts, window->shortcuts + window->shortcut_count);
     shape.accel_table = window->accel_table;
     shape.gadget = *gadget;
-    shape.gadget.kind_data[1] = shape.gadget.kind_data[2] = 0; // drag state may differ
+    // The drag and right double click state may differ.
+    shape.gadget.kind_data[1] = shape.gadget.kind_data[2] = shape.gadget.kind_data[3] = 0;
     shape.list_parent = gadget_list_state()->parent;
     shape.list_record = gadget_list_save(shape.window);
     return shape;
