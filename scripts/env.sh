@@ -90,11 +90,9 @@ hm_pick_run_target() {
 
 hm_target_dir() { echo "$HM_BUILD/$1"; }
 
-hm_wine_for() {
-    if [ "$1" = x86_64 ]; then echo /usr/lib/wine/wine64; else echo /usr/lib/wine/wine; fi
+hm_wine() {
+    if [ "$HM_ARCH" = x86_64 ]; then echo /usr/lib/wine/wine64; else echo /usr/lib/wine/wine; fi
 }
-
-hm_wine() { hm_wine_for "$HM_ARCH"; }
 
 # Configures and builds one target; further arguments go to cmake, and
 # HM_BUILD_TARGETS (default all) names what to build.

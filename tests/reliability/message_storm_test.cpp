@@ -392,6 +392,16 @@ void expect_commands_work() {
     }
 }
 
+// qemu-i386 7.2 cannot hand a 32-bit program a page fault as an exception: its signal frame
+// carries no page-fault trap number, and all threads share one TLS descriptor table, so the
+// watchdog's thread moves the faulting thread's exception chain. A read of a no-access page
+// would end the process inside the system's own probe.
+bool page_faults_are_exceptions() {
+    if (!running_emulated()) return true;
+    printf("storm: emulated, so no no-access page among the parameters\n");
+    return false;
+}
+
 class MessageStorm : public ProgramTest {};
 
 TEST_F(MessageStorm, WindowGadgetAndEventsSurviveAStormOfMessages) {
@@ -406,15 +416,9 @@ TEST_F(MessageStorm, WindowGadgetAndEventsSurviveAStormOfMessages) {
     gdi_objects(); // counting commits memory of its own once; not part of the storm
     int64_t gdi_before = gdi_objects();
 
-    // qemu-i386 7.2 cannot hand a 32-bit program a page fault as an exception: its signal
-    // frame carries no page-fault trap number, and all threads share one TLS descriptor
-    // table, so the watchdog's thread moves the faulting thread's exception chain. A read
-    // of a no-access page would end the process inside the system's own probe.
-    bool faulting_pages = !running_emulated();
-    if (!faulting_pages) printf("storm: emulated, so no no-access page among the parameters\n");
     int32_t messages = run_parameter("HM_STORM_MESSAGES", 100000);
     DWORD start = GetTickCount();
-    Storm storm(7, window, control, faulting_pages);
+    Storm storm(7, window, control, page_faults_are_exceptions());
     std::vector<UINT> stuck;
     {
         Watchdog watchdog(storm);
