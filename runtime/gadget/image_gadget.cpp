@@ -164,11 +164,6 @@ static void image_set(HWND window, GadgetRecord *record, HANDLE image) {
 
 static void drag_track(HWND window, GadgetRecord *record, LPARAM lparam) {
     if (!record->kind_data[IMAGE_DRAG_ARMED]) return;
-    // A capture lost without notice (some platforms drop it silently) disarms as well.
-    if (GetCapture() != window) {
-        record->kind_data[IMAGE_DRAG_ARMED] = 0;
-        return;
-    }
     intptr_t start = record->kind_data[IMAGE_DRAG_START];
     int32_t dx = GET_X_LPARAM(lparam) - GET_X_LPARAM(start);
     int32_t dy = GET_Y_LPARAM(lparam) - GET_Y_LPARAM(start);
