@@ -11,11 +11,11 @@ bool runtime_start() {
     object_heap_init();
     drawing_init();
     window_lib_init();
-    gadget_lib_init();
+    bool controls = gadget_lib_init() != FALSE;
     runtime_flags_reset();
     image_lib_init();
-    return core_ready() && drawing_ready() && window_lib_ready() && gadget_lib_ready() &&
-           image_lib_ready();
+    return controls && core_ready() && drawing_ready() && window_lib_ready() &&
+           gadget_lib_ready() && image_lib_ready();
 }
 
 void runtime_end() {

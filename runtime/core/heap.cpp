@@ -1,4 +1,5 @@
 #include "runtime/core/core_private.h"
+#include <string.h>
 
 RuntimeHost *runtime_host;
 static CoreState core_state;
@@ -11,10 +12,12 @@ CoreState &core_library() {
     return core_state;
 }
 
+// The heaps and the scratch block live as long as the process: a later start of the
+// runtime takes them again instead of leaving them behind.
 void memory_init() {
-    core_state.scratch_heap = HeapCreate(HEAP_NO_SERIALIZE, SCRATCH_HEAP_INITIAL_SIZE, 0);
-    core_state.scratch_block = nullptr;
-    if (core_state.scratch_heap) {
+    if (!core_state.scratch_heap)
+        core_state.scratch_heap = HeapCreate(HEAP_NO_SERIALIZE, SCRATCH_HEAP_INITIAL_SIZE, 0);
+    if (core_state.scratch_heap && !core_state.scratch_block) {
         TolerateFailure without_block(FAILURE_WITHOUT_PART);
         core_state.scratch_block =
             heap_alloc(core_state.scratch_heap, HEAP_NO_SERIALIZE, SCRATCH_BLOCK_SIZE);
@@ -24,7 +27,8 @@ void memory_init() {
 }
 
 void object_heap_init() {
-    core_state.object_heap = HeapCreate(0, OBJECT_HEAP_INITIAL_SIZE, 0);
+    if (!core_state.object_heap)
+        core_state.object_heap = HeapCreate(0, OBJECT_HEAP_INITIAL_SIZE, 0);
 }
 
 void runtime_flags_reset() {
@@ -115,9 +119,31 @@ void *heap_alloc(HANDLE heap, DWORD flags, SIZE_T size) {
     return HeapAlloc(heap, flags, size);
 }
 
+#ifdef HM_TEST_SEAMS
+// The checked builds move every reallocated block, as the platform may do on any call: a
+// caller that still holds a pointer into the old block then reads freed, scrambled memory
+// in every test run instead of on a rare day.
+static const int STALE_BLOCK_BYTE = 0xDD;
+
+static void *reallocate(HANDLE heap, DWORD flags, void *block, SIZE_T size) {
+    SIZE_T old_size = HeapSize(heap, 0, block);
+    if (old_size == SIZE_T(-1)) return nullptr;
+    void *moved = HeapAlloc(heap, flags, size);
+    if (!moved) return nullptr;
+    memcpy(moved, block, old_size < size ? old_size : size);
+    memset(block, STALE_BLOCK_BYTE, old_size);
+    HeapFree(heap, 0, block);
+    return moved;
+}
+#else
+static void *reallocate(HANDLE heap, DWORD flags, void *block, SIZE_T size) {
+    return HeapReAlloc(heap, flags, block, size);
+}
+#endif
+
 void *heap_realloc(HANDLE heap, DWORD flags, void *block, SIZE_T size) {
     if (!heap || allocation_should_fail(heap)) return nullptr;
-    return HeapReAlloc(heap, flags, block, size);
+    return reallocate(heap, flags, block, size);
 }
 
 void heap_free(HANDLE heap, void *block) {

@@ -27,15 +27,14 @@ static bool peek_message(MSG *msg) {
     return PeekMessageA(msg, nullptr, 0, 0, PM_REMOVE | PM_NOYIELD) != 0;
 }
 
+// GetMessageA answers -1 when it took no message; the wait then goes on as a timed wait
+// without a limit, so that no message that never came is handed on, and nothing spins.
 static bool take_message(MSG *msg, int32_t milliseconds) {
-    if (milliseconds == WAIT_FOREVER) {
-        GetMessageA(msg, nullptr, 0, 0);
-        return true;
-    }
+    if (milliseconds == WAIT_FOREVER && GetMessageA(msg, nullptr, 0, 0) != -1) return true;
     if (peek_message(msg)) return true;
     if (milliseconds == 0) return false;
-    if (MsgWaitForMultipleObjects(0, nullptr, FALSE, DWORD(milliseconds), WAKE_MASK) ==
-        WAIT_TIMEOUT)
+    DWORD timeout = milliseconds == WAIT_FOREVER ? INFINITE : DWORD(milliseconds);
+    if (MsgWaitForMultipleObjects(0, nullptr, FALSE, timeout, WAKE_MASK) == WAIT_TIMEOUT)
         return false;
     return peek_message(msg);
 }

@@ -389,6 +389,16 @@ TEST_F(ImageGadgetMouseTest, RightClicksAndDoubleClicks) {
     EXPECT_EQ(event_types(),
               (std::vector<LPARAM>{EVENT_TYPE_RIGHT_CLICK, EVENT_TYPE_RIGHT_DOUBLE_CLICK,
                                    EVENT_TYPE_RIGHT_CLICK}));
+
+    // The mark is the double-clicked gadget's own: a release over another one is its click.
+    HWND other = create(1, 300, 50, 0, 0, small);
+    seen_events.clear();
+    SendMessageA(control, WM_RBUTTONDBLCLK, MK_RBUTTON, MAKELPARAM(120, 120));
+    SendMessageA(other, WM_RBUTTONUP, 0, MAKELPARAM(5, 5));
+    pump_for(20);
+    ASSERT_EQ(seen_events.size(), 2u);
+    EXPECT_EQ(seen_events[1].number, WPARAM(1));
+    EXPECT_EQ(seen_events[1].type, EVENT_TYPE_RIGHT_CLICK);
 }
 
 // A press that loses the capture (to another window, to WM_CANCELMODE, to a release by

@@ -4,6 +4,7 @@
 #include "tests/image/image_test_support.h"
 #include "tests/support/pixels.h"
 #include "tests/support/test_support.h"
+#include <commctrl.h>
 
 static ObjectTable *image_table() {
     return image_library().image_table;
@@ -284,13 +285,27 @@ TEST_F(ImageTest, FreeingTheImageBeingDrawnEndsTheDrawing) {
 }
 
 // A program that ends its runtime and starts it again, as the tests of the application do.
+BOOL WINAPI no_common_controls(const INITCOMMONCONTROLSEX *) {
+    return FALSE;
+}
+
+// ... and makes no further heaps; a start whose common controls fail does not count as one.
 TEST(ImageLibTest, StartingAgainGivesAnEmptyLibraryAndKeepsTheDrawingObjects) {
     ASSERT_NE(image_create(0, 4, 4), 0);
     runtime_end();
     HBRUSH brush = drawing_state.default_brush;
     HPEN pen = drawing_state.default_pen;
     ASSERT_TRUE(brush && pen);
+    DWORD heaps = GetProcessHeaps(0, nullptr);
+    {
+        PlatformPatch failing("comctl32.dll", "InitCommonControlsEx",
+                              reinterpret_cast<const void *>(no_common_controls));
+        ASSERT_NE(failing.original(), nullptr);
+        EXPECT_FALSE(runtime_start());
+        runtime_end();
+    }
     ASSERT_TRUE(runtime_start());
+    EXPECT_EQ(GetProcessHeaps(0, nullptr), heaps);
     ASSERT_NE(image_table(), nullptr);
     EXPECT_EQ(image_table()->capacity, 16);
     EXPECT_EQ(image_handle(0), nullptr);

@@ -37,6 +37,37 @@ std::string number_text(intptr_t number);
 // Registers a class of this module once (a second registration fails harmlessly).
 void register_test_class(const char *name, WNDPROC procedure);
 
+// Gives `place` a value until it goes out of scope, then puts the old one back: a test that
+// fails half-way leaves no callback, hook or missing state behind for the tests after it.
+template <typename T> class Replaced {
+  public:
+    Replaced(T &place, T value) : place(place), saved(place) { place = value; }
+    ~Replaced() { place = saved; }
+    Replaced(const Replaced &) = delete;
+    Replaced &operator=(const Replaced &) = delete;
+
+  private:
+    T &place;
+    T saved;
+};
+
+// Replaces one platform function for the calls this program makes through its import table,
+// until it goes out of scope: a test makes the platform answer what Wine never answers.
+// `replacement` must have the function's own signature and calling convention.
+class PlatformPatch {
+  public:
+    PlatformPatch(const char *dll, const char *function, const void *replacement);
+    ~PlatformPatch();
+    PlatformPatch(const PlatformPatch &) = delete;
+    PlatformPatch &operator=(const PlatformPatch &) = delete;
+    // The function the program called before the patch; null when it imports none such.
+    const void *original() const { return saved; }
+
+  private:
+    void **slot;
+    const void *saved;
+};
+
 bool operator==(const RECT &a, const RECT &b);
 std::ostream &operator<<(std::ostream &out, const RECT &r);
 

@@ -187,6 +187,10 @@ TEST_F(SizingLoop, WithoutFullWindowDraggingThePlatformSizes) {
     EXPECT_EQ(probe.loop_queries, 0);
 }
 
+HWND WINAPI no_capture(HWND) {
+    return nullptr;
+}
+
 TEST_F(SizingLoop, IdleItTakesOnlyTheSizeCommand) {
     SizingState before = *sizing();
     EXPECT_EQ(sizing_handle_message(window, WM_SYSCOMMAND, SC_MOVE | 2, 0), NOT_HANDLED);
@@ -196,16 +200,23 @@ TEST_F(SizingLoop, IdleItTakesOnlyTheSizeCommand) {
     EXPECT_EQ(sizing_handle_message(window, WM_CAPTURECHANGED, 0, 0), NOT_HANDLED);
     EXPECT_EQ(memcmp(&before, sizing(), sizeof before), 0);
 
-    SizingState *block = window_library().sizing_state;
-    window_library().sizing_state = nullptr;
-    EXPECT_EQ(sizing_handle_message(window, WM_SYSCOMMAND, SC_SIZE | WMSZ_RIGHT, 0), NOT_HANDLED);
-    window_library().sizing_state = block;
+    {
+        Replaced<SizingState *> none(window_library().sizing_state, nullptr);
+        EXPECT_EQ(sizing_handle_message(window, WM_SYSCOMMAND, SC_SIZE | WMSZ_RIGHT, 0),
+                  NOT_HANDLED);
+    }
     EXPECT_NE(GetCapture(), window);
 
     // A window whose rectangle cannot be read is left to the platform.
     HWND gone = make_window(WS_OVERLAPPEDWINDOW, 0, 0, 100, 100);
     DestroyWindow(gone);
     EXPECT_EQ(sizing_handle_message(gone, WM_SYSCOMMAND, SC_SIZE | WMSZ_RIGHT, 0), NOT_HANDLED);
+    EXPECT_EQ(memcmp(&before, sizing(), sizeof before), 0);
+
+    // Without the capture no loop starts.
+    PlatformPatch refused("user32.dll", "SetCapture", reinterpret_cast<const void *>(no_capture));
+    ASSERT_NE(refused.original(), nullptr);
+    EXPECT_EQ(sizing_handle_message(window, WM_SYSCOMMAND, SC_SIZE | WMSZ_RIGHT, 0), NOT_HANDLED);
     EXPECT_EQ(memcmp(&before, sizing(), sizeof before), 0);
 }
 

@@ -102,11 +102,10 @@ TEST_F(EventWait, AMenuZeroCommandThatACallbackTookIsNotSentAgain) {
     wait_all();
     ASSERT_EQ(GetForegroundWindow(), plain);
     ASSERT_NE(shortcut_add(1, VK_RETURN, 0), nullptr);
-    window_record(1)->event_callback = take_commands;
+    Replaced<WindowCallback> callback(window_record(1)->event_callback, take_commands);
     commands_taken = 0;
     press_and_collect(VK_RETURN);
     EXPECT_EQ(commands_taken, 1);
-    window_record(1)->event_callback = nullptr;
 }
 
 TEST_F(EventWait, RebindingAKeyReplacesItsEntryAndModifiersMakeNewOnes) {
@@ -241,11 +240,13 @@ TEST_F(EventWait, AClosingMessageComesBackAsItselfAndThenAsTheCloseEvent) {
 
 // A library whose event state could not be made answers 0 instead of reading through null.
 TEST_F(EventWait, WithoutAnEventStateTheWaitAndTheMenuNumberAnswerZero) {
-    EventState *saved = window_library().event_state;
-    window_library().event_state = nullptr;
+    Replaced<EventState *> none(window_library().event_state, nullptr);
     EXPECT_EQ(event_wait_timeout(0), 0);
     EXPECT_EQ(event_menu(), 0);
-    window_library().event_state = saved;
+}
+
+BOOL WINAPI no_message(MSG *, HWND, UINT, UINT) {
+    return -1;
 }
 
 TEST_F(EventWait, RawMessagesCarryTheirParametersAndQuitIsReturnedToo) {
@@ -257,6 +258,11 @@ TEST_F(EventWait, RawMessagesCarryTheirParametersAndQuitIsReturnedToo) {
     PostQuitMessage(3);
     EXPECT_EQ(event_wait(), int32_t(WM_QUIT));
     EXPECT_EQ(events()->last_wparam, 3u);
+
+    // A failed GetMessageA hands on no message: the wait takes the next one that comes.
+    PlatformPatch failing("user32.dll", "GetMessageA", reinterpret_cast<const void *>(no_message));
+    PostMessageA(window, WM_USER + 6, 0, 0);
+    EXPECT_EQ(event_wait(), int32_t(WM_USER + 6));
 }
 
 TEST_F(EventWait, QueuedEventsComeFirstOneByOneAndClearAPendingEvent) {

@@ -174,11 +174,11 @@ TEST_F(GadgetLists, ASwitchThatCannotSubclassTheWindowLeavesNoRecord) {
 
 TEST_F(GadgetLists, WithoutAStateBlockTheSwitchAnswersNull) {
     HWND a = open_hidden(1);
-    GadgetListState *saved = gadget_library().list_state;
-    gadget_library().list_state = nullptr;
-    EXPECT_EQ(gadget_list_switch(nullptr), nullptr);
-    EXPECT_EQ(gadget_list_switch(a), nullptr);
-    gadget_library().list_state = saved;
+    {
+        Replaced<GadgetListState *> none(gadget_library().list_state, nullptr);
+        EXPECT_EQ(gadget_list_switch(nullptr), nullptr);
+        EXPECT_EQ(gadget_list_switch(a), nullptr);
+    }
     EXPECT_EQ(gadget_list_switch(nullptr), a);
 }
 

@@ -1,6 +1,7 @@
 #include "tests/window/window_test_support.h"
 #include "app/app.h"
 #include "runtime/core/core_private.h"
+#include <ole2.h>
 
 namespace {
 
@@ -320,7 +321,7 @@ TEST_F(WindowObjects, WindowsOpenedInsideItsOwnMessagesLeaveTheRecordIntact) {
     const ObjectTable *table = window_library().window_table;
     const int32_t capacity = table->capacity;
     next_inner_window = capacity;
-    events()->global_callback = open_another_inside;
+    Replaced<WindowCallback> callback(events()->global_callback, open_another_inside);
     HWND window = reinterpret_cast<HWND>(window_open(1, 0, 0, 100, 100, "inner", 0));
     ASSERT_NE(window, nullptr);
     WindowRecord *record = window_record(1);
@@ -329,7 +330,6 @@ TEST_F(WindowObjects, WindowsOpenedInsideItsOwnMessagesLeaveTheRecordIntact) {
     expect_default_shortcuts(record);
     EXPECT_GE(table->capacity, capacity + 2 * table->grow_step); // opened while made and shown
     EXPECT_NE(window_close(1), 0);
-    events()->global_callback = nullptr;
     EXPECT_EQ(window_record(1), nullptr);
     EXPECT_FALSE(class_registered("WindowClass_1"));
     EXPECT_TRUE(runtime_heaps_valid());
@@ -353,14 +353,41 @@ TEST_F(WindowObjects, AnMdiChildIsClosedByItsClientAndKeepsItsClass) {
     UnregisterClassA("FakeMdiClient", test_host.app_instance);
 }
 
+// A drop target that counts the references the platform holds on it.
+struct CountedDropTarget : IDropTarget {
+    LONG references = 1;
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID id, void **out) override {
+        *out = id == __uuidof(IUnknown) || id == __uuidof(IDropTarget) ? this : nullptr;
+        if (!*out) return E_NOINTERFACE;
+        AddRef();
+        return S_OK;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ULONG(++references); }
+    ULONG STDMETHODCALLTYPE Release() override { return ULONG(--references); }
+    HRESULT STDMETHODCALLTYPE DragEnter(IDataObject *, DWORD, POINTL, DWORD *) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE DragOver(DWORD, POINTL, DWORD *) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE DragLeave() override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Drop(IDataObject *, DWORD, POINTL, DWORD *) override {
+        return E_NOTIMPL;
+    }
+};
+
 TEST_F(WindowObjects, CloseRevokesADropTargetAndFreesTheBrush) {
+    ASSERT_TRUE(SUCCEEDED(OleInitialize(nullptr)));
     HWND window = reinterpret_cast<HWND>(window_open(1, 0, 0, 100, 100, "", OPEN_HIDDEN));
+    CountedDropTarget target;
+    ASSERT_EQ(RegisterDragDrop(window, &target), S_OK);
+    EXPECT_GT(target.references, 1);
     SetPropA(window, "KX_DropAccept", reinterpret_cast<HANDLE>(1));
     HBRUSH brush = CreateSolidBrush(RGB(1, 2, 3));
     window_record(1)->background_brush = brush;
     EXPECT_NE(window_close(1), 0);
+    EXPECT_EQ(target.references, 1) << "the platform still holds the drop target";
     LOGBRUSH info;
     EXPECT_EQ(GetObjectA(brush, sizeof info, &info), 0); // deleted
+    OleUninitialize();
 }
 
 TEST_F(WindowObjects, LibraryEndClosesNumberedAndAnyIdWindowsAndReleasesData) {

@@ -281,7 +281,7 @@ LRESULT refuse_everything(HWND, UINT message, WPARAM, LPARAM) {
 }
 
 TEST_F(WindowEvents, CallbacksComeFirstAndContinueOnlyWhenTheyAsk) {
-    events()->global_callback = refuse_everything;
+    Replaced<WindowCallback> global(events()->global_callback, refuse_everything);
     events()->event_window = 55;
     EXPECT_EQ(SendMessageA(window, WM_MOVE, 0, 0), 0); // the default procedure's answer
     EXPECT_TRUE(queued_events().empty());
@@ -291,12 +291,10 @@ TEST_F(WindowEvents, CallbacksComeFirstAndContinueOnlyWhenTheyAsk) {
     clear_events();
 
     // A window's own callback takes precedence over the global one.
-    window_record(0)->event_callback = swallow_close;
+    Replaced<WindowCallback> own(window_record(0)->event_callback, swallow_close);
     EXPECT_EQ(SendMessageA(window, WM_CLOSE, 0, 0), 5);
     SendMessageA(window, WM_MOVE, 0, 0);
     EXPECT_EQ(codes_of(queued_events()), Codes{EVENT_WINDOW_MOVED});
-    events()->global_callback = nullptr;
-    window_record(0)->event_callback = nullptr;
 }
 
 int syscolor_changes;
