@@ -187,11 +187,25 @@ hm_check_emulation() {
     return 1
 }
 
+# The Wine virtual desktop of every run in an Xvfb of its own: focus and activation the same
+# on every machine.
+HM_VIRTUAL_DESKTOP_SIZE=1280x1024
+
 hm_wine_env() {
     export WINEPREFIX=$HM_BUILD/wineprefix-$HM_ARCH
+    HM_VIRTUAL_DESKTOP=$HM_VIRTUAL_DESKTOP_SIZE
     export WINEDEBUG=-all
     export WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d"
     export WINESERVER=/usr/lib/wine/wineserver
+}
+
+# A run on a person's own display: no virtual desktop, so that the program's windows are
+# windows of that desktop, placed on its real screen. Its own prefix keeps the tests'
+# desktop and wineserver apart from it.
+hm_display_wine_env() {
+    hm_wine_env
+    export WINEPREFIX=$HM_BUILD/wineprefix-$HM_ARCH-display
+    HM_VIRTUAL_DESKTOP=
 }
 
 hm_prefix() {
@@ -201,8 +215,10 @@ hm_prefix() {
     local wine
     wine=$(hm_wine)
     "$wine" wineboot -i >/dev/null 2>&1
-    "$wine" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
-    "$wine" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1280x1024 /f >/dev/null 2>&1
+    if [ -n "$HM_VIRTUAL_DESKTOP" ]; then
+        "$wine" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
+        "$wine" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d "$HM_VIRTUAL_DESKTOP" /f >/dev/null 2>&1
+    fi
     # No debugger on a crash: the crashing program ends with a non-zero exit code.
     "$wine" reg delete 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /f >/dev/null 2>&1 || true
     "$wine" reg delete 'HKLM\Software\Wow6432Node\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /f >/dev/null 2>&1 || true
@@ -213,11 +229,33 @@ hm_prefix() {
 HM_XVFB_PID=
 HM_WINESERVER_STARTED=
 
+# Where hm_free_display looks for a display number: above those that Xvfb picks by itself.
+HM_DISPLAY_FIRST=200
+HM_DISPLAY_LAST=999
+
+# A display number that no X server of the machine uses. Xvfb's own pick looks at this
+# /tmp alone, but X servers also listen on abstract sockets, which every /tmp view shares.
+hm_free_display() {
+    local n
+    for ((n = HM_DISPLAY_FIRST; n <= HM_DISPLAY_LAST; n++)); do
+        [ -e "/tmp/.X$n-lock" ] || [ -e "/tmp/.X11-unix/X$n" ] ||
+            grep -q " @/tmp/.X11-unix/X$n\$" /proc/net/unix || {
+            echo ":$n"
+            return 0
+        }
+    done
+    hm_log "no free X display number from :$HM_DISPLAY_FIRST to :$HM_DISPLAY_LAST"
+    return 1
+}
+
+# Starts an Xvfb with a screen of the virtual desktop's size, or of the size given
+# (WIDTHxHEIGHT), on the display given (":n") or on one that Xvfb picks, and exports DISPLAY.
 hm_start_xvfb() {
-    # Xvfb picks a free display itself and writes its number to the given descriptor.
+    local size=${1:-$HM_VIRTUAL_DESKTOP_SIZE} display=(${2:+"$2"})
+    # Xvfb writes the display's number to the given descriptor once it takes connections.
     local numfile
     numfile=$(mktemp)
-    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$numfile" >/dev/null 2>&1 &
+    Xvfb "${display[@]}" -displayfd 3 -screen 0 "${size}x24" -nolisten tcp 3>"$numfile" >/dev/null 2>&1 &
     HM_XVFB_PID=$!
     local i
     for i in $(seq 1 100); do
