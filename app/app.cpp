@@ -13,8 +13,6 @@ AppGlobals app;
 static const char APP_TITLE[] = "Heightmap";
 static const SIZE_T APP_HEAP_INITIAL_SIZE = 4096;
 static const int32_t PICTURE_SIZE = GRID_LAST; // one pixel per usable cell
-// The window's two Tab entries, which every runtime window starts with.
-static const int32_t TAB_SHORTCUT_COUNT = 2;
 
 static const int32_t PULL_LEVEL = 160;
 static const float PULL_FRACTION = 0.05f;
@@ -89,7 +87,7 @@ static bool app_bind_keys() {
         table = shortcut_add(0, command.key, int32_t(command.menu));
         if (!table) return false;
     }
-    return CopyAcceleratorTableA(table, nullptr, 0) == APP_MENU_COUNT + TAB_SHORTCUT_COUNT;
+    return CopyAcceleratorTableA(table, nullptr, 0) == APP_MENU_COUNT + DEFAULT_SHORTCUT_COUNT;
 }
 
 bool app_start() {

@@ -14,9 +14,10 @@ struct AppGlobals {
     HeightGrid grid;
 };
 
+// The application's one state, zeroed by app_start.
 extern AppGlobals app;
 
-const int32_t APP_MENU_COUNT = 7;
+const int32_t APP_MENU_COUNT = 7; // menu numbers 0..6, one command each
 // The program's window: centred, with a caption and a system menu (and so a close box).
 const uint32_t APP_WINDOW_FLAGS = OPEN_CENTRED | WS_CAPTION | WS_SYSMENU;
 
@@ -37,4 +38,6 @@ void app_command_loop();
 void app_end();
 // The virtual key bound to a menu number; 0 for a number that has no command.
 int32_t app_command_key(intptr_t menu);
+// The process entry: start-up, the command loop, the end; exits with APP_EXIT_NORMAL, or
+// APP_EXIT_STARTUP_FAILED when the start-up failed.
 [[noreturn]] void app_main();

@@ -3,9 +3,11 @@
 #include <stddef.h>
 #include <stdint.h>
 
-const int32_t GRID_SIZE = 514;     // elements per dimension, indices 0..513
-const int32_t GRID_LAST = 513;     // largest usable index on each axis
-const int32_t GRID_TYPE_CODE = 21; // array type code of 32-bit integers
+const int32_t GRID_SIZE = 514;                // elements per dimension, indices 0..513
+const int32_t GRID_LAST = 513;                // largest usable index on each axis
+const int32_t GRID_TYPE_CODE = 21;            // array type code of 32-bit integers
+const int32_t HEIGHT_MAX = 255;               // heights are 0..HEIGHT_MAX
+const int32_t HEIGHT_LEVELS = HEIGHT_MAX + 1; // how many heights there are
 
 // An array descriptor of two dimensions. Element (x, y) is data[x * entries[0] + y].
 struct HeightGrid {
@@ -22,14 +24,17 @@ inline size_t grid_index(const HeightGrid &grid, int32_t x, int32_t y) {
     return size_t(x) * size_t(grid.entries[0]) + size_t(y);
 }
 
+// The height of cell (x, y); 0 outside the usable cells.
 inline int32_t grid_get(const HeightGrid &grid, int32_t x, int32_t y) {
     if (x < 1 || x > GRID_LAST || y < 1 || y > GRID_LAST) return 0;
     return grid.data[grid_index(grid, x, y)];
 }
 
+// Stores the value held to 0..HEIGHT_MAX in cell (x, y); nothing outside the usable cells.
+// Answers 0.
 inline int32_t grid_set(HeightGrid &grid, int32_t x, int32_t y, int32_t value) {
     if (value < 0) value = 0;
-    if (value > 255) value = 255;
+    if (value > HEIGHT_MAX) value = HEIGHT_MAX;
     if (x >= 1 && x <= GRID_LAST && y >= 1 && y <= GRID_LAST)
         grid.data[grid_index(grid, x, y)] = value;
     return 0;

@@ -13,22 +13,23 @@ static int32_t pulled_height(int32_t v, int32_t level, double fraction) {
     double dv = v;
     if (v > level) return round_height(dv - (dv - level) * fraction);
     if (v < level) return round_height(dv + (level - dv) * fraction);
-    return clamp_int(v, 0, 255);
+    return clamp_int(v, 0, HEIGHT_MAX);
 }
 
 int32_t terrain_pull_to_level(HeightGrid &grid, int32_t level, float fraction) {
     if (!grid.data) return 0;
     if (!(fraction > 0.0f)) fraction = 0.0f; // NaN as well: it pulls nothing
     if (fraction > 1.0f) fraction = 1.0f;
-    level = clamp_int(level, 0, 255);
-    // The result depends on the height alone, so each of the 256 is worked out once.
-    int32_t pulled[256];
-    for (int32_t v = 0; v < 256; v++)
+    level = clamp_int(level, 0, HEIGHT_MAX);
+    // The result depends on the height alone, so each height is worked out once.
+    int32_t pulled[HEIGHT_LEVELS];
+    for (int32_t v = 0; v < HEIGHT_LEVELS; v++)
         pulled[v] = pulled_height(v, level, fraction);
     for (int32_t y = 1; y <= GRID_LAST; y++) {
         for (int32_t x = 1; x <= GRID_LAST; x++) {
             int32_t v = grid_get(grid, x, y);
-            int32_t n = uint32_t(v) < 256u ? pulled[v] : pulled_height(v, level, fraction);
+            int32_t n = uint32_t(v) < uint32_t(HEIGHT_LEVELS) ? pulled[v]
+                                                              : pulled_height(v, level, fraction);
             grid_set(grid, x, y, n);
         }
     }
@@ -145,19 +146,19 @@ static void choose_in_row_by_draw(JitterWords &w, int32_t chance, uint64_t *row,
 
 static int32_t raised_height(int32_t v, int32_t amount, int32_t scaled) {
     int64_t raised = int64_t(v) + amount - scaled;
-    int32_t t = raised < 0 ? 0 : raised > 255 ? 255 : int32_t(raised);
+    int32_t t = raised < 0 ? 0 : raised > HEIGHT_MAX ? HEIGHT_MAX : int32_t(raised);
     // The weights add up to 255 while the divisor is 256, which pulls high heights down a
     // little.
     return blended_height(v, t, amount);
 }
 
-// For a small amount, the raised heights of 0..255 for every number a raise word can make
+// For a small amount, the raised heights of every height for every number a raise word can make
 // (0..amount), worked out once per jitter.
 const int32_t RAISE_TABLE_AMOUNT = 16;
 struct RaiseTable {
     int32_t amount;
     bool filled;
-    uint8_t heights[RAISE_TABLE_AMOUNT + 1][256];
+    uint8_t heights[RAISE_TABLE_AMOUNT + 1][HEIGHT_LEVELS];
 };
 
 static void fill_raise_table(RaiseTable &table, int32_t amount) {
@@ -165,7 +166,7 @@ static void fill_raise_table(RaiseTable &table, int32_t amount) {
     table.filled = amount <= RAISE_TABLE_AMOUNT;
     if (!table.filled) return;
     for (int32_t scaled = 0; scaled <= amount; scaled++)
-        for (int32_t v = 0; v < 256; v++)
+        for (int32_t v = 0; v < HEIGHT_LEVELS; v++)
             table.heights[scaled][v] = uint8_t(raised_height(v, amount, scaled));
 }
 
@@ -173,8 +174,9 @@ static inline __attribute__((always_inline)) void
 raise_cell(HeightGrid &grid, int32_t x, int32_t y, uint32_t word, const RaiseTable &table) {
     int32_t v = grid_get(grid, x, y);
     int32_t scaled = random_scale(word, table.amount);
-    int32_t n = table.filled && uint32_t(v) < 256u ? table.heights[scaled][v]
-                                                   : raised_height(v, table.amount, scaled);
+    int32_t n = table.filled && uint32_t(v) < uint32_t(HEIGHT_LEVELS)
+                    ? table.heights[scaled][v]
+                    : raised_height(v, table.amount, scaled);
     grid_set(grid, x, y, n);
 }
 
@@ -222,6 +224,8 @@ int32_t terrain_jitter(HeightGrid &grid, int32_t chance, int32_t amount) {
     return 0;
 }
 
+const int32_t SMOOTH_CELLS = 25; // the 5 x 5 box each mean is taken over
+
 // The five rows under the smoothing window, y - 2..y + 2, as the grid holds them at that moment
 // (rewritten cells with their new values), row r in slot r % 5, and the sums of their columns.
 // Each cell is read from the grid once, when its row enters the window.
@@ -241,11 +245,12 @@ static int32_t move_down(const HeightGrid &grid, SmoothBand &band, int32_t x, in
     return sum;
 }
 
-// What grid_set stores for sum / 25: the mean clamped to 0..255. Clamping the sum first gives
-// the same, and makes the division an unsigned one, which is shorter.
+// What grid_set stores for sum / 25: the mean clamped to 0..HEIGHT_MAX. Clamping the sum first
+// gives the same, and makes the division an unsigned one, which is shorter.
 static int32_t clamped_mean(int32_t sum) {
-    uint32_t clamped = sum < 0 ? 0u : sum > 25 * 256 - 1 ? uint32_t(25 * 256 - 1) : uint32_t(sum);
-    return int32_t(clamped / 25u);
+    const int32_t largest = SMOOTH_CELLS * HEIGHT_LEVELS - 1; // the last sum whose mean is a height
+    uint32_t clamped = sum < 0 ? 0u : sum > largest ? uint32_t(largest) : uint32_t(sum);
+    return int32_t(clamped / uint32_t(SMOOTH_CELLS));
 }
 
 // One row of the in-place 5 x 5 mean; row y + 2 enters the band a column ahead of the window.
@@ -297,6 +302,6 @@ int32_t terrain_invert(HeightGrid &grid) {
     if (!grid.data) return 0;
     for (int32_t y = 1; y <= GRID_LAST; y++)
         for (int32_t x = 1; x <= GRID_LAST; x++)
-            grid_set(grid, x, y, 255 - grid_get(grid, x, y));
+            grid_set(grid, x, y, HEIGHT_MAX - grid_get(grid, x, y));
     return 0;
 }

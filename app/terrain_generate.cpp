@@ -97,7 +97,7 @@ inline bool is_cell(int32_t index) {
 
 void write_leaf(HeightGrid &grid, float x, float y, const Corners &c) {
     float a = mean4(c);
-    grid_set(grid, cell_index(x), cell_index(y), round_height(double(a) * 255.0));
+    grid_set(grid, cell_index(x), cell_index(y), round_height(double(a) * HEIGHT_MAX));
 }
 
 // The heights of two leaves at once (SSE2, which both targets have) from the sums of their
@@ -105,9 +105,9 @@ void write_leaf(HeightGrid &grid, float x, float y, const Corners &c) {
 inline __m128i leaf_height_pair(__m128d corner_sums) {
     const __m128d half = _mm_set1_pd(0.5);
     __m128d mean = _mm_cvtps_pd(_mm_cvtpd_ps(_mm_mul_pd(corner_sums, _mm_set1_pd(1.0 / 4.0))));
-    __m128d v = _mm_mul_pd(mean, _mm_set1_pd(255.0));
+    __m128d v = _mm_mul_pd(mean, _mm_set1_pd(HEIGHT_MAX));
     // max answers its second operand for NaN, so NaN gives 0 as in round_height.
-    v = _mm_min_pd(_mm_max_pd(v, _mm_setzero_pd()), _mm_set1_pd(255.0));
+    v = _mm_min_pd(_mm_max_pd(v, _mm_setzero_pd()), _mm_set1_pd(HEIGHT_MAX));
     __m128i n = _mm_cvttpd_epi32(v);
     __m128d rest = _mm_sub_pd(v, _mm_cvtepi32_pd(n));
     // The comparisons give 64-bit masks; their low halves are moved next to the two integers.
@@ -167,7 +167,7 @@ write_leaves(HeightGrid &grid, const Level &level, float x, float y, const Corne
     int32_t bottom_left_height = _mm_cvtsi128_si32(lower);
     if (is_cell(x0) && is_cell(x1) && is_cell(y0) && is_cell(y1)) {
         // What grid_set does, with its bounds test once for the four cells; the heights
-        // lie in 0..255 already, so its clamp has nothing to do.
+        // lie in the height range already, so its clamp has nothing to do.
         int32_t *left = grid.data + x0 * grid.entries[0];
         int32_t *right = grid.data + x1 * grid.entries[0];
         left[y0] = top_left_height;

@@ -23,24 +23,24 @@ static int32_t band_color(int32_t height) {
 }
 
 struct ColorTable {
-    int32_t colors[256];
+    int32_t colors[HEIGHT_LEVELS];
 };
 
 // The band search runs once per height instead of once per pixel.
 static const ColorTable &color_table() {
     static const ColorTable table = [] {
         ColorTable built = {};
-        for (int32_t height = 0; height < 256; height++)
+        for (int32_t height = 0; height < HEIGHT_LEVELS; height++)
             built.colors[height] = band_color(height);
         return built;
     }();
     return table;
 }
 
-// Stored heights are 0..255; anything else is held to the nearest end of that range.
+// Stored heights are 0..HEIGHT_MAX; anything else is held to the nearest end of that range.
 static inline int32_t height_level(int32_t height) {
     if (height < 0) return 0;
-    if (height > 255) return 255;
+    if (height > HEIGHT_MAX) return HEIGHT_MAX;
     return height;
 }
 

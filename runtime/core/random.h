@@ -12,10 +12,12 @@ struct RanrotState {
 
 extern RanrotState ranrot_state;
 
+// Seeds the generator: the same seed gives the same numbers.
 void random_seed(uint32_t seed);
 // Seeds the generator from the thread and the clock; random_upto does so on first use.
 void random_auto_seed();
 
+// x rotated left by r bits, 0 < r < 32.
 inline uint32_t random_rotl(uint32_t x, int r) {
     return (x << r) | (x >> (32 - r));
 }
@@ -40,6 +42,7 @@ inline int32_t random_scale(uint32_t word, int32_t max) {
     return int32_t(m == 0 ? word : uint32_t((uint64_t(word) * m) >> 32));
 }
 
+// A random number 0..max (max = -1: a whole random word), seeding first if need be.
 inline int32_t random_upto(int32_t max) {
     if (!ranrot_state.seeded) random_auto_seed();
     return random_scale(random_step(ranrot_state), max);

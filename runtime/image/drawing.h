@@ -70,6 +70,7 @@ struct DrawingState {
     DrawingGetBufferFn get_buffer;
 };
 
+// The one current drawing target of the process and the state of its DC.
 extern DrawingState drawing_state;
 
 // Zeroes the state and makes the default brush and pen; later calls change nothing.

@@ -48,6 +48,8 @@ extern const char DROP_ACCEPT_PROPERTY[]; // on a window registered as a drop ta
 const int32_t SHORTCUT_SHIFT = 0x10000;
 const int32_t SHORTCUT_CONTROL = 0x20000;
 const int32_t SHORTCUT_ALT = 0x40000;
+// The shortcuts every window starts with: Tab and Shift+Tab, which move the focus.
+const int32_t DEFAULT_SHORTCUT_COUNT = 2;
 
 // Creates the window table and the event and sizing state.
 void window_lib_init();
