@@ -16,12 +16,19 @@ struct Sample {
     int64_t user; // -1 where not sampled: counting USER objects takes seconds under Wine
 };
 
+// How many commands a soak runs: as many as fit its time budget, measured on its first
+// commands, but no fewer than `least` (a leak of one object per command must still show
+// above the slack) and no more than `most`.
 struct SoakPlan {
-    int32_t commands;
-    int32_t warmup;
+    int32_t least;
+    int32_t most;
+    DWORD budget;            // milliseconds
     int32_t samples;         // taken after the warm-up, evenly spread to the end
     void (*after_command)(); // runs after every command; null for none
 };
+
+// The commands timed before the soak's size is chosen; they count toward the warm-up.
+const int32_t PROBE_COMMANDS = 20;
 
 // What may still change between the warm-up and the end without counting as growth:
 // heap blocks come and go with queued events, the platform's own memory settles.
@@ -35,18 +42,29 @@ Sample take_sample(int32_t commands, bool with_user) {
             with_user ? user_objects() : -1};
 }
 
+struct SoakSize {
+    int32_t commands, warmup, every;
+};
+
+SoakSize soak_size(const SoakPlan &plan, DWORD probe_time) {
+    int64_t fit = int64_t(plan.budget) * PROBE_COMMANDS / std::max<DWORD>(probe_time, 1);
+    int32_t commands = int32_t(std::min<int64_t>(std::max<int64_t>(fit, plan.least), plan.most));
+    int32_t warmup = std::max(PROBE_COMMANDS, commands / 10);
+    return {commands, warmup, std::max((commands - warmup) / plan.samples, 1)};
+}
+
 std::vector<Sample> soak(const SoakPlan &plan, uint32_t seed) {
     std::mt19937 random(seed);
     std::vector<Sample> samples;
-    int32_t measured = plan.commands - plan.warmup;
-    int32_t every = measured / plan.samples;
     // Counting objects makes and frees tens of thousands of them once, which commits
     // memory of its own: that happens before the first sample, not between samples.
     gdi_objects();
     user_objects();
     activate_program_window();
     int32_t refused = 0;
-    for (int32_t done = 0; done < plan.commands;) {
+    DWORD start = GetTickCount();
+    SoakSize size = {plan.most, plan.most, 1};
+    for (int32_t done = 0; done < size.commands;) {
         int32_t command = int32_t(random() % APP_MENU_COUNT);
         intptr_t menu = run_command_key(command_key(command));
         if (menu < 0) {
@@ -61,9 +79,10 @@ std::vector<Sample> soak(const SoakPlan &plan, uint32_t seed) {
         EXPECT_EQ(menu, command);
         if (plan.after_command) plan.after_command();
         done++;
-        bool first = done == plan.warmup;
-        bool last = done == plan.commands;
-        if (first || last || (done > plan.warmup && (done - plan.warmup) % every == 0)) {
+        if (done == PROBE_COMMANDS) size = soak_size(plan, GetTickCount() - start);
+        bool first = done == size.warmup;
+        bool last = done == size.commands;
+        if (first || last || (done > size.warmup && (done - size.warmup) % size.every == 0)) {
             samples.push_back(take_sample(done, first || last));
             printf("soak: %d commands, heap %lld bytes, private %lld bytes, GDI %lld\n", done,
                    (long long)samples.back().heap.bytes, (long long)samples.back().private_bytes,
@@ -115,12 +134,15 @@ void report(const char *who, DWORD elapsed, const std::vector<Sample> &samples) 
            (long long)end.gdi, (long long)base.user, (long long)end.user);
 }
 
-// One half of the soak: 5,000 random commands (or half of HM_SOAK_COMMANDS) after a warm-up
-// of a tenth of them, four samples after it.
+// One half of the soak: random commands for about a minute (HM_SOAK_SECONDS), at least 100 (80
+// after the warm-up, five times the slack) and at most 5,000 (half of HM_SOAK_COMMANDS), after
+// a warm-up of a tenth of them, four samples after it. A minute holds some 2,500 commands of the
+// x86_64 build, 600 of the i686 program under 32-bit Wine and 120 under emulation.
 void soak_half(const char *who, uint32_t seed) {
-    int32_t commands = std::max(run_parameter("HM_SOAK_COMMANDS", 10000) / 2, 40);
+    int32_t most = std::max(run_parameter("HM_SOAK_COMMANDS", 10000) / 2, 40);
+    DWORD budget = DWORD(run_parameter("HM_SOAK_SECONDS", 60)) * 1000;
     DWORD start = GetTickCount();
-    std::vector<Sample> samples = soak({commands, commands / 10, 4, nullptr}, seed);
+    std::vector<Sample> samples = soak({std::min(100, most), most, budget, 4, nullptr}, seed);
     std::vector<std::string> grew = growth(samples);
     EXPECT_TRUE(grew.empty()) << who << ":\n" << joined(grew);
     report(who, GetTickCount() - start, samples);
@@ -192,7 +214,7 @@ void leak_one_of_each() {
 // The detector itself: the same soak with one brush, one accelerator table and one heap
 // block leaked per command reports all three.
 TEST_F(Soak, ALeakOfOneObjectPerCommandIsCaught) {
-    std::vector<Sample> samples = soak({80, 20, 2, leak_one_of_each}, 7);
+    std::vector<Sample> samples = soak({80, 80, INFINITE, 2, leak_one_of_each}, 7);
     std::string report = joined(growth(samples));
     EXPECT_NE(report.find("GDI objects"), std::string::npos) << report;
     EXPECT_NE(report.find("USER objects"), std::string::npos) << report;
