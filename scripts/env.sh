@@ -190,6 +190,8 @@ hm_check_emulation() {
 # The Wine virtual desktop of every run in an Xvfb of its own: focus and activation the same
 # on every machine.
 HM_VIRTUAL_DESKTOP_SIZE=1280x1024
+# The desktop that hm_prefix gives a new prefix: that size, or none when empty.
+HM_VIRTUAL_DESKTOP=$HM_VIRTUAL_DESKTOP_SIZE
 
 hm_wine_env() {
     export WINEPREFIX=$HM_BUILD/wineprefix-$HM_ARCH
