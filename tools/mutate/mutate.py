@@ -301,18 +301,29 @@ class Run:
         if not ok:
             result.update(status='did not build', errors=build.compiler_errors(output))
             return self.finish(result, started)
-        if self.objects.unchanged(before):
+        same = self.objects.unchanged(before)
+        if same is None:
+            # make took the mutated source for older than its objects: never run the tests on
+            # objects that do not hold the mutant.
+            later = source.stat().st_mtime_ns + 2_000_000_000
+            os.utime(source, ns=(later, later))
+            ok, output = build.build(self.target, [first], log=self.log)
+            same = self.objects.unchanged(before)
+            if not ok or same is None:
+                sys.exit(f'{m.id}: the build did not recompile {m.file}; stopping')
+        if same:
             result.update(status='same object code',
                           note='same object code in the checked build')
             return self.finish(result, started)
-        for program in programs:
-            if program != first:
-                ok, output = build.build(self.target, [program], log=self.log)
+        for index, program in enumerate(programs):
+            if index == 1:
+                # The first program did not kill it: the rest are linked in one go.
+                ok, output = build.build(self.target, programs[1:], log=self.log)
                 if not ok:
-                    result['runs'].append({'program': program, 'outcome': 'did not build',
-                                           'seconds': 0.0})
+                    result['runs'].append({'program': ' '.join(programs[1:]),
+                                           'outcome': 'did not build', 'seconds': 0.0})
                     result.update(status='killed', killed_by=program,
-                                  detail='the test program did not build: ' +
+                                  detail='a test program did not build: ' +
                                   ' / '.join(build.compiler_errors(output, 2)))
                     return self.finish(result, started)
             outcome = self.run_program(program, result)
