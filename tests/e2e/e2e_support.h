@@ -6,19 +6,15 @@
 #include "../support/input.h"
 #include <gtest/gtest.h>
 #include <algorithm>
-#include <limits.h>
 #include <stdio.h>
 #include <string>
 
 // A path as the test's command line gives it (a Unix path under Wine) in the form that
 // CreateProcessA takes: /a/b becomes Z:\a\b; anything else is left as it is.
 inline std::string windows_path(std::string path) {
-    if (!path.empty() && path[0] == '/') {
-        for (char &c : path)
-            if (c == '/') c = '\\';
-        path = "Z:" + path;
-    }
-    return path;
+    if (path.empty() || path[0] != '/') return path;
+    std::replace(path.begin(), path.end(), '/', '\\');
+    return "Z:" + path;
 }
 
 // A started process and its top-level window titled "Heightmap"; ended when the test is.
@@ -26,9 +22,12 @@ struct ProgramProcess {
     PROCESS_INFORMATION pi = {};
     HWND window = nullptr;
 
-    bool start(const std::string &path, const std::string &arguments = "") {
+    // On the desktop named, where one is: each desktop has a foreground window of its own.
+    bool start(const std::string &path, const std::string &arguments = "",
+               const char *desktop = nullptr) {
         STARTUPINFOA si = {};
         si.cb = sizeof si;
+        si.lpDesktop = const_cast<char *>(desktop);
         std::string command = "\"" + path + "\" " + arguments;
         return CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                               &si, &pi) != 0;
@@ -67,27 +66,34 @@ struct ProgramProcess {
     }
 };
 
-// The middle of the caption's close box, found by asking the window itself; false when it
-// has none.
+// The middle of the caption's close box, found by asking the window itself: a point of it on a
+// coarse grid first, then its edges from there. False when it has none.
 inline bool close_box_centre(HWND window, POINT *centre) {
     RECT wr;
     GetWindowRect(window, &wr);
-    LONG left = LONG_MAX, top = LONG_MAX, right = LONG_MIN, bottom = LONG_MIN;
-    for (LONG y = wr.top; y < wr.top + 40; y++)
-        for (LONG x = wr.right - 80; x < wr.right; x++)
-            if (SendMessageA(window, WM_NCHITTEST, 0, MAKELPARAM(x, y)) == HTCLOSE) {
-                left = std::min(left, x);
-                top = std::min(top, y);
-                right = std::max(right, x);
-                bottom = std::max(bottom, y);
-            }
-    *centre = {(left + right) / 2, (top + bottom) / 2};
-    return left <= right;
+    auto close_at = [window](LONG x, LONG y) {
+        return SendMessageA(window, WM_NCHITTEST, 0, MAKELPARAM(x, y)) == HTCLOSE;
+    };
+    for (LONG y = wr.top; y < wr.top + 40; y += 4)
+        for (LONG x = wr.right - 1; x >= wr.right - 80; x -= 4) {
+            if (!close_at(x, y)) continue;
+            LONG left = x, right = x, top = y, bottom = y;
+            while (close_at(left - 1, y))
+                left--;
+            while (close_at(right + 1, y))
+                right++;
+            while (close_at((left + right) / 2, top - 1))
+                top--;
+            while (close_at((left + right) / 2, bottom + 1))
+                bottom++;
+            *centre = {(left + right) / 2, (top + bottom) / 2};
+            return true;
+        }
+    return false;
 }
 
-// Clicks the close box as a person would. Each button event carries the position too, and
-// the press comes only once the pointer has arrived: the system tracks the button where
-// it believes the pointer to be.
+// Clicks the close box as a person would, pressing only once the pointer has arrived: the
+// system tracks the button where it believes the pointer to be.
 inline bool click_close_box(HWND window) {
     POINT centre;
     if (!close_box_centre(window, &centre)) return false;

@@ -1,5 +1,6 @@
 // Drives the real heightmap.exe as a person would and checks what it shows.
 #include "e2e_support.h"
+#include <functional>
 #include <math.h>
 #include <stdint.h>
 #include <vector>
@@ -14,7 +15,6 @@ struct Picture {
     std::vector<uint32_t> px = std::vector<uint32_t>(SIDE * SIDE);
     uint32_t at(int x, int y) const { return px[y * SIDE + x]; }
     bool operator==(const Picture &o) const { return px == o.px; }
-    bool operator!=(const Picture &o) const { return px != o.px; }
 };
 
 static uint32_t rgb(int r, int g, int b) {
@@ -41,9 +41,7 @@ static uint32_t band_color(int h) {
 }
 
 static bool is_band_color(uint32_t c) {
-    for (const auto &b : bands)
-        if (b.color == c) return true;
-    return false;
+    return std::any_of(std::begin(bands), std::end(bands), [c](auto &b) { return b.color == c; });
 }
 
 static int grey_height(uint32_t c) {
@@ -58,6 +56,17 @@ static int round_even(double v) {
 }
 static int clamp255(int v) {
     return v < 0 ? 0 : v > 255 ? 255 : v;
+}
+
+// The header of a picture as a top-down 32-bit DIB.
+static BITMAPINFOHEADER picture_header() {
+    BITMAPINFOHEADER header = {};
+    header.biSize = sizeof header;
+    header.biWidth = SIDE;
+    header.biHeight = -SIDE;
+    header.biPlanes = 1;
+    header.biBitCount = 32;
+    return header;
 }
 
 // The program under test, seen on the screen and driven through the input queue.
@@ -79,12 +88,7 @@ class Program : public ProgramProcess {
         ClientToScreen(window, &origin);
         HDC screen = GetDC(nullptr);
         HDC mem = CreateCompatibleDC(screen);
-        BITMAPINFO bi = {};
-        bi.bmiHeader.biSize = sizeof bi.bmiHeader;
-        bi.bmiHeader.biWidth = SIDE;
-        bi.bmiHeader.biHeight = -SIDE; // top-down
-        bi.bmiHeader.biPlanes = 1;
-        bi.bmiHeader.biBitCount = 32;
+        BITMAPINFO bi = {picture_header(), {}};
         void *bits = nullptr;
         HBITMAP dib = CreateDIBSection(mem, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
         HGDIOBJ old = SelectObject(mem, dib);
@@ -103,31 +107,22 @@ class Program : public ProgramProcess {
         SetForegroundWindow(window);
         press_key(vk);
     }
-    // Presses a key and waits until the picture differs from `before` (or a time limit).
+    // Captures until `shown` holds of the picture (or a time limit), then once more after the
+    // repaint has surely finished.
+    Picture wait_for(const std::function<bool(const Picture &)> &shown) {
+        for (int i = 0; i < 100 && (settle(), !shown(capture())); i++)
+            Sleep(50);
+        settle();
+        return capture();
+    }
     Picture press_and_wait(WORD vk, const Picture &before) {
         press(vk);
-        Picture now;
-        for (int i = 0; i < 100; i++) {
-            settle();
-            now = capture();
-            if (now != before) break;
-            Sleep(50);
-        }
-        settle();
-        return capture(); // once more, after the repaint has surely finished
+        return wait_for([&before](const Picture &now) { return !(now == before); });
     }
-    // The first picture, once the colour view shows (or a time limit).
+    // The first picture, once the colour view shows.
     Picture first_picture() {
-        Picture colour;
-        for (int i = 0; i < 100; i++) {
-            settle();
-            colour = capture();
-            if (is_band_color(colour.at(256, 256))) break;
-            Sleep(50);
-        }
-        return colour;
+        return wait_for([](const Picture &p) { return is_band_color(p.at(256, 256)); });
     }
-    DWORD wait_exit(DWORD ms) { return ended(ms) ? exit_code() : STILL_ACTIVE; }
 };
 
 static void save_bmp(const Picture &p, const char *name) {
@@ -135,12 +130,7 @@ static void save_bmp(const Picture &p, const char *name) {
     FILE *f = fopen(path.c_str(), "wb");
     if (!f) return;
     BITMAPFILEHEADER fh = {};
-    BITMAPINFOHEADER ih = {};
-    ih.biSize = sizeof ih;
-    ih.biWidth = SIDE;
-    ih.biHeight = -SIDE;
-    ih.biPlanes = 1;
-    ih.biBitCount = 32;
+    BITMAPINFOHEADER ih = picture_header();
     fh.bfType = 0x4D42;
     fh.bfOffBits = sizeof fh + sizeof ih;
     fh.bfSize = fh.bfOffBits + SIDE * SIDE * 4;
@@ -153,28 +143,28 @@ static void save_bmp(const Picture &p, const char *name) {
 // Heights of a grey picture; cells 1..512 are the visible ones.
 typedef std::vector<int> Heights;
 static Heights heights_of(const Picture &p) {
-    Heights h(SIDE * SIDE);
-    for (int i = 0; i < SIDE * SIDE; i++)
-        h[i] = grey_height(p.px[i]);
+    Heights h(p.px.size());
+    std::transform(p.px.begin(), p.px.end(), h.begin(), grey_height);
     return h;
 }
 
-static void expect_frame_black(const Picture &p) {
+// Expects row and column 0 black and `holds`(x, y, pixel) of every other cell.
+template <typename Holds> void expect_cells(const Picture &p, const char *what, Holds holds) {
+    SCOPED_TRACE(what);
     for (int i = 0; i < SIDE; i++) {
         ASSERT_EQ(p.at(i, 0), 0u) << "row 0 at " << i;
         ASSERT_EQ(p.at(0, i), 0u) << "column 0 at " << i;
     }
+    for (int y = 1; y < SIDE; y++)
+        for (int x = 1; x < SIDE; x++)
+            ASSERT_TRUE(holds(x, y, p.at(x, y))) << "at " << x << "," << y << ": " << p.at(x, y);
 }
 
 static void expect_grey_view(const Picture &p, const Heights &want, const char *what) {
-    SCOPED_TRACE(what);
-    expect_frame_black(p);
-    for (int y = 1; y < SIDE; y++)
-        for (int x = 1; x < SIDE; x++) {
-            uint32_t c = p.at(x, y);
-            int h = want[y * SIDE + x];
-            ASSERT_EQ(c, rgb(h, h, h)) << "at " << x << "," << y;
-        }
+    expect_cells(p, what, [&want](int x, int y, uint32_t c) {
+        int h = want[y * SIDE + x];
+        return c == rgb(h, h, h);
+    });
 }
 
 // The window: a 513 x 513 client area, centred on the screen.
@@ -189,22 +179,11 @@ static void expect_window_placed(HWND window) {
     EXPECT_EQ(outer.top, (GetSystemMetrics(SM_CYSCREEN) - outer_h) / 2);
 }
 
-static void expect_colour_view(const Picture &colour) {
-    expect_frame_black(colour);
-    for (int y = 1; y < SIDE; y++)
-        for (int x = 1; x < SIDE; x++)
-            ASSERT_TRUE(is_band_color(colour.at(x, y))) << "at " << x << "," << y;
-}
-
 // The grey view of the heights the colour view shows.
 static void expect_grey_of(const Picture &grey, const Picture &colour) {
-    Heights h = heights_of(grey);
-    expect_frame_black(grey);
-    for (int y = 1; y < SIDE; y++)
-        for (int x = 1; x < SIDE; x++) {
-            ASSERT_TRUE(is_grey(grey.at(x, y))) << x << "," << y;
-            ASSERT_EQ(band_color(h[y * SIDE + x]), colour.at(x, y)) << x << "," << y;
-        }
+    expect_cells(grey, "grey view", [&colour](int x, int y, uint32_t c) {
+        return is_grey(c) && band_color(grey_height(c)) == colour.at(x, y);
+    });
 }
 
 static Heights inverted(Heights h) {
@@ -215,13 +194,8 @@ static Heights inverted(Heights h) {
 
 // Pulled toward 160 by the float nearest 0.05.
 static Heights pulled(Heights h) {
-    const double fraction = double(0.05f);
-    for (int &v : h) {
-        if (v > 160)
-            v = clamp255(round_even(v - (v - 160) * fraction));
-        else if (v < 160)
-            v = clamp255(round_even(v + (160 - v) * fraction));
-    }
+    for (int &v : h)
+        v = clamp255(round_even(v + (160 - v) * double(0.05f)));
     return h;
 }
 
@@ -240,32 +214,25 @@ static Heights smoothed(Heights h) {
 
 // Each height only takes a value of its jitter outcome set, and many change.
 static void expect_jittered(const Picture &p, const Heights &h) {
-    expect_frame_black(p);
     int changed = 0;
-    for (int y = 1; y < SIDE; y++)
-        for (int x = 1; x < SIDE; x++) {
-            int v = h[y * SIDE + x], got = grey_height(p.at(x, y));
-            ASSERT_TRUE(is_grey(p.at(x, y)));
-            bool allowed = got == v;
-            for (int r = 0; r <= 2; r++) {
-                int t = clamp255(v + 2 - r);
-                allowed = allowed || got == round_even((v * 2.0 + t * 253.0) / 256.0);
-            }
-            ASSERT_TRUE(allowed) << "jitter " << v << " -> " << got << " at " << x << "," << y;
-            changed += got != v;
-        }
+    expect_cells(p, "jitter", [&](int x, int y, uint32_t c) {
+        int v = h[y * SIDE + x], got = grey_height(c);
+        bool allowed = got == v;
+        for (int r = 0; r <= 2; r++)
+            allowed = allowed || got == round_even((v * 2.0 + clamp255(v + 2 - r) * 253.0) / 256.0);
+        changed += got != v;
+        return is_grey(c) && allowed;
+    });
     EXPECT_GT(changed, 1000);
 }
 
 // A new terrain, still in the grey view.
 static void expect_regenerated(const Picture &p, const Picture &before) {
-    expect_frame_black(p);
     int differing = 0;
-    for (int y = 1; y < SIDE; y++)
-        for (int x = 1; x < SIDE; x++) {
-            ASSERT_TRUE(is_grey(p.at(x, y)));
-            differing += p.at(x, y) != before.at(x, y);
-        }
+    expect_cells(p, "regenerate", [&](int x, int y, uint32_t c) {
+        differing += c != before.at(x, y);
+        return is_grey(c);
+    });
     EXPECT_GT(differing, SIDE * SIDE / 4);
 }
 
@@ -281,22 +248,24 @@ static void expect_other_keys_ignored(Program &prog) {
     EXPECT_TRUE(prog.capture() == before);
 }
 
-// The views and the height filters, each checked against what it must do to the heights.
+// The height filters, each checked against what it must do to the heights.
 static void run_the_filters(Program &prog, const Picture &grey) {
-    Heights h = inverted(heights_of(grey));
-    Picture p = prog.press_and_wait('I', grey);
-    expect_grey_view(p, h, "invert");
-    h = pulled(h);
-    p = prog.press_and_wait('N', p);
-    expect_grey_view(p, h, "pull to level");
-    h = smoothed(h);
-    p = prog.press_and_wait('B', p);
-    expect_grey_view(p, h, "smooth");
-    Picture before = p;
-    p = prog.press_and_wait('Z', before);
+    const struct {
+        WORD key;
+        Heights (*filter)(Heights);
+        const char *what;
+    } filters[] = {
+        {'I', inverted, "invert"}, {'N', pulled, "pull to level"}, {'B', smoothed, "smooth"}};
+    Heights h = heights_of(grey);
+    Picture p = grey;
+    for (const auto &f : filters) {
+        h = f.filter(h);
+        p = prog.press_and_wait(f.key, p);
+        expect_grey_view(p, h, f.what);
+    }
+    p = prog.press_and_wait('Z', p);
     expect_jittered(p, h);
-    before = p;
-    expect_regenerated(prog.press_and_wait(VK_RETURN, before), before);
+    expect_regenerated(prog.press_and_wait(VK_RETURN, p), p);
 }
 
 TEST(Heightmap, RunsEveryCommandAndClosesWithCodeZero) {
@@ -304,7 +273,7 @@ TEST(Heightmap, RunsEveryCommandAndClosesWithCodeZero) {
     ASSERT_TRUE(prog.start()) << "no window titled Heightmap from " << program_path;
     expect_window_placed(prog.window);
     Picture colour = prog.first_picture();
-    expect_colour_view(colour);
+    expect_cells(colour, "colour view", [](int, int, uint32_t c) { return is_band_color(c); });
     save_bmp(colour, "heightmap-colour.bmp");
 
     Picture grey = prog.press_and_wait('1', colour);
@@ -316,7 +285,8 @@ TEST(Heightmap, RunsEveryCommandAndClosesWithCodeZero) {
     run_the_filters(prog, grey);
     expect_other_keys_ignored(prog);
     ASSERT_TRUE(click_close_box(prog.window));
-    EXPECT_EQ(prog.wait_exit(10000), 0u);
+    ASSERT_TRUE(prog.ended(10000));
+    EXPECT_EQ(prog.exit_code(), 0u);
 }
 
 static BOOL CALLBACK count_resource_type(HMODULE, LPSTR type, LONG_PTR types) {
@@ -344,19 +314,14 @@ TEST(Heightmap, IsAWindowsProgramWithTheManifestAsItsOnlyResource) {
     const char *processor =
         sizeof(void *) == 4 ? "processorArchitecture=\"X86\"" : "processorArchitecture=\"amd64\"";
     EXPECT_NE(text.find(processor), std::string::npos) << processor;
-    FreeLibrary(image);
-
-    FILE *f = fopen(program_path.c_str(), "rb");
-    ASSERT_NE(f, nullptr);
-    IMAGE_DOS_HEADER dos;
-    ASSERT_EQ(fread(&dos, sizeof dos, 1, f), 1u);
-    IMAGE_NT_HEADERS nt;
-    fseek(f, dos.e_lfanew, SEEK_SET);
-    ASSERT_EQ(fread(&nt, sizeof nt, 1, f), 1u);
-    fclose(f);
-    EXPECT_EQ(nt.FileHeader.Machine,
+    // The headers, from the file as it was mapped for its resources.
+    auto *base = reinterpret_cast<const uint8_t *>(uintptr_t(image) & ~uintptr_t(3));
+    auto *nt = reinterpret_cast<const IMAGE_NT_HEADERS *>(
+        base + reinterpret_cast<const IMAGE_DOS_HEADER *>(base)->e_lfanew);
+    EXPECT_EQ(nt->FileHeader.Machine,
               sizeof(void *) == 4 ? IMAGE_FILE_MACHINE_I386 : IMAGE_FILE_MACHINE_AMD64);
-    EXPECT_EQ(nt.OptionalHeader.Subsystem, IMAGE_SUBSYSTEM_WINDOWS_GUI);
+    EXPECT_EQ(nt->OptionalHeader.Subsystem, IMAGE_SUBSYSTEM_WINDOWS_GUI);
+    FreeLibrary(image);
 }
 
 int main(int argc, char **argv) {

@@ -3,14 +3,13 @@
 #include "e2e_support.h"
 #include "app/app.h"
 #include <random>
-#include <vector>
 
 static std::string program_path;
 static std::string fault_entry_path;
 
-// The start-up, allocation by allocation: each failure either ends the process with
-// exit code 1 (no crash: a crash ends it with an exception code), or, where it only lost
-// a queued event of the window, the program runs and closes with 0.
+// The start-up, allocation by allocation: each failure ends the process with exit code 1 (not
+// a crash's exception code), or, where it only lost a queued event, the program runs and
+// closes with 0.
 TEST(StartUp, EachFailingAllocationEndsTheProcessWithCodeOne) {
     ProgramProcess counting;
     ASSERT_TRUE(counting.start(fault_entry_path, "count"));
@@ -47,10 +46,9 @@ TEST(StartUp, EachFailingAllocationEndsTheProcessWithCodeOne) {
     EXPECT_GT(ended_with_one, int(allocations) / 2);
 }
 
-class Fuzzer {
-  public:
-    explicit Fuzzer(ProgramProcess &program, uint32_t seed) : program(program), random(seed) {}
-
+struct Fuzzer {
+    ProgramProcess &program;
+    std::mt19937 random;
     int keys = 0, commands = 0, pointer_actions = 0;
 
     void one() {
@@ -59,15 +57,6 @@ class Fuzzer {
             pointer();
         else
             key();
-    }
-
-  private:
-    ProgramProcess &program;
-    std::mt19937 random;
-
-    void press(WORD key, bool shift = false) {
-        press_key(key, shift);
-        keys++;
     }
 
     // The seven command keys, Tab both ways, and keys that are no command. Left out:
@@ -79,19 +68,16 @@ class Fuzzer {
                                           VK_DELETE, VK_INSERT, VK_HOME,  VK_END,    VK_PRIOR,
                                           VK_NEXT,   VK_LEFT,   VK_RIGHT, VK_UP,     VK_DOWN,
                                           VK_F1,     VK_F5,     VK_F9,    VK_F12,    VK_OEM_PLUS};
-        switch (random() % 4) {
-        case 0:
-        case 1:
-            press(WORD(app_command_key(intptr_t(random() % APP_MENU_COUNT))));
+        uint32_t kind = random() % 4;
+        if (kind < 2) {
+            press_key(WORD(app_command_key(intptr_t(random() % APP_MENU_COUNT))));
             commands++;
-            break;
-        case 2:
-            press(other_keys[random() % (sizeof other_keys / sizeof other_keys[0])]);
-            break;
-        default:
-            press(VK_TAB, random() % 2 == 0);
-            break;
+        } else if (kind == 2) {
+            press_key(other_keys[random() % (sizeof other_keys / sizeof other_keys[0])]);
+        } else {
+            press_key(VK_TAB, random() % 2 == 0);
         }
+        keys++;
     }
 
     POINT client_point() {
@@ -102,41 +88,33 @@ class Fuzzer {
         return p;
     }
 
-    // Moves, clicks, double clicks, right clicks and drags inside the picture.
+    void click(POINT p, DWORD down, int times) {
+        for (int i = 0; i < times; i++) {
+            send_pointer(p.x, p.y, down);
+            send_pointer(p.x, p.y, down << 1); // a button's release is the flag after its press
+        }
+    }
+
+    void drag(POINT from, POINT to) {
+        send_pointer(from.x, from.y, MOUSEEVENTF_LEFTDOWN);
+        for (int i = 1; i <= 4; i++)
+            send_pointer(from.x + (to.x - from.x) * i / 4, from.y + (to.y - from.y) * i / 4, 0);
+        send_pointer(to.x, to.y, MOUSEEVENTF_LEFTUP);
+    }
+
+    // Moves, clicks, double clicks, right clicks (single or double) and drags in the picture.
     void pointer() {
         POINT p = client_point();
         pointer_actions++;
-        switch (random() % 5) {
-        case 0:
+        uint32_t kind = random() % 5;
+        if (kind == 0)
             send_pointer(p.x, p.y, 0);
-            break;
-        case 1:
-            send_pointer(p.x, p.y, MOUSEEVENTF_LEFTDOWN);
-            send_pointer(p.x, p.y, MOUSEEVENTF_LEFTUP);
-            break;
-        case 2:
-            for (int i = 0; i < 2; i++) {
-                send_pointer(p.x, p.y, MOUSEEVENTF_LEFTDOWN);
-                send_pointer(p.x, p.y, MOUSEEVENTF_LEFTUP);
-            }
-            break;
-        case 3:
-            send_pointer(p.x, p.y, MOUSEEVENTF_RIGHTDOWN);
-            send_pointer(p.x, p.y, MOUSEEVENTF_RIGHTUP);
-            if (random() % 2) {
-                send_pointer(p.x, p.y, MOUSEEVENTF_RIGHTDOWN);
-                send_pointer(p.x, p.y, MOUSEEVENTF_RIGHTUP);
-            }
-            break;
-        default: {
-            POINT to = client_point();
-            send_pointer(p.x, p.y, MOUSEEVENTF_LEFTDOWN);
-            for (int i = 1; i <= 4; i++)
-                send_pointer(p.x + (to.x - p.x) * i / 4, p.y + (to.y - p.y) * i / 4, 0);
-            send_pointer(to.x, to.y, MOUSEEVENTF_LEFTUP);
-            break;
-        }
-        }
+        else if (kind <= 2)
+            click(p, MOUSEEVENTF_LEFTDOWN, int(kind));
+        else if (kind == 3)
+            click(p, MOUSEEVENTF_RIGHTDOWN, 1 + int(random() % 2));
+        else
+            drag(p, client_point());
     }
 };
 
@@ -146,7 +124,7 @@ TEST(Fuzz, RandomKeysAndPointerActionsKeepTheProgramResponsive) {
     ProgramProcess program;
     ASSERT_TRUE(program.start(program_path));
     ASSERT_TRUE(program.wait_for_window(20000));
-    Fuzzer fuzzer(program, 2024);
+    Fuzzer fuzzer{program, std::mt19937(2024)};
     const DWORD duration = 20000;
     DWORD start = GetTickCount(), slowest = 0;
     int actions = 0;
