@@ -1,6 +1,7 @@
 #include "tests/reliability/reliability_support.h"
 #include "runtime/core/core_private.h"
 #include <psapi.h>
+#include <algorithm>
 #include <stdlib.h>
 
 // The system's shared cursors and icons, by resource number.
@@ -16,59 +17,85 @@ HeapUse runtime_heap_use() {
 int64_t private_bytes() {
     PROCESS_MEMORY_COUNTERS_EX counters = {};
     counters.cb = sizeof counters;
-    if (!GetProcessMemoryInfo(GetCurrentProcess(),
-                              reinterpret_cast<PROCESS_MEMORY_COUNTERS *>(&counters),
-                              sizeof counters))
-        return 0;
+    GetProcessMemoryInfo(GetCurrentProcess(),
+                         reinterpret_cast<PROCESS_MEMORY_COUNTERS *>(&counters), sizeof counters);
     // Wine reports committed private memory as PagefileUsage and leaves PrivateUsage 0.
-    SIZE_T bytes = counters.PrivateUsage > counters.PagefileUsage ? counters.PrivateUsage
-                                                                  : counters.PagefileUsage;
-    return int64_t(bytes);
+    return int64_t(std::max(counters.PrivateUsage, counters.PagefileUsage));
 }
 
-// Makes objects until the system refuses one more, then frees them all again.
-template <typename Make, typename Free> static int64_t headroom(Make make, Free free_object) {
-    static std::vector<HANDLE> made;
-    made.clear();
-    made.reserve(70000);
-    for (;;) {
-        HANDLE object = make();
-        if (!object) break;
-        made.push_back(object);
-        if (made.size() >= 200000) break; // no table is this large; stop all the same
+// Under Wine, which counts no GUI objects, a handle's low word is its index in the process's
+// own table, and the calls that look a handle up take the index alone; two name a USER index.
+static const uintptr_t HANDLE_INDEXES = 0x10000;
+static const uintptr_t USER_INDEX_STEP = 2;
+// GDI object types are numbered from OBJ_PEN (1) to OBJ_COLORSPACE (14).
+static const DWORD GDI_OBJECT_TYPES = OBJ_COLORSPACE + 1;
+
+static uintptr_t handle_index(const void *handle) {
+    return uintptr_t(handle) & (HANDLE_INDEXES - 1);
+}
+
+static DWORD gdi_type(uintptr_t index) {
+    return GetObjectType(reinterpret_cast<HGDIOBJ>(index));
+}
+
+// An accelerator table, a menu, an icon or a cursor of this process at the index.
+static bool user_object_at(uintptr_t index) {
+    HANDLE handle = reinterpret_cast<HANDLE>(index);
+    if (CopyAcceleratorTableA(HACCEL(handle), nullptr, 0) > 0 || IsMenu(HMENU(handle))) return true;
+    ICONINFO icon;
+    if (!GetIconInfo(HICON(handle), &icon)) return false;
+    DeleteObject(icon.hbmColor);
+    DeleteObject(icon.hbmMask);
+    return true;
+}
+
+// Whether the walks find a new brush and accelerator table, and neither once it is gone.
+static bool walks_count() {
+    static const bool work = [] {
+        ACCEL entry = {FVIRTKEY, 'Q', 1};
+        HBRUSH brush = CreateSolidBrush(0);
+        HACCEL table = CreateAcceleratorTableA(&entry, 1);
+        bool found =
+            gdi_type(handle_index(brush)) == OBJ_BRUSH && user_object_at(handle_index(table));
+        DeleteObject(brush);
+        DestroyAcceleratorTable(table);
+        return found && !gdi_type(handle_index(brush)) && !user_object_at(handle_index(table));
+    }();
+    if (!work) ADD_FAILURE() << "this system neither counts GUI objects nor lets them be walked";
+    return work;
+}
+
+int64_t gdi_objects(std::string *by_type) {
+    if (DWORD counted = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS)) return counted;
+    int64_t counts[GDI_OBJECT_TYPES] = {}, all = 0;
+    for (uintptr_t index = 0; index < HANDLE_INDEXES && walks_count(); index++) {
+        DWORD type = gdi_type(index);
+        all += type != 0;
+        if (type < GDI_OBJECT_TYPES) counts[type]++;
     }
-    for (HANDLE object : made)
-        free_object(object);
-    return int64_t(made.size());
+    for (DWORD type = 1; by_type && type < GDI_OBJECT_TYPES; type++)
+        if (counts[type])
+            *by_type += " type " + std::to_string(type) + ": " + std::to_string(counts[type]);
+    return all;
 }
 
-// Table sizes the counts are taken from; only differences of counts matter.
-static const int64_t GDI_TABLE_SIZE = 65536;
-static const int64_t USER_TABLE_SIZE = 65536;
+static BOOL CALLBACK count_window(HWND, LPARAM count) {
+    ++*reinterpret_cast<int64_t *>(count);
+    return TRUE;
+}
 
-int64_t gdi_objects() {
-    DWORD counted = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
-    if (counted) return counted;
-    return GDI_TABLE_SIZE -
-           headroom([] { return HANDLE(CreateSolidBrush(0)); }, [](HANDLE h) { DeleteObject(h); });
+static BOOL CALLBACK count_window_and_children(HWND window, LPARAM count) {
+    EnumChildWindows(window, count_window, count);
+    return count_window(window, count);
 }
 
 int64_t user_objects() {
-    DWORD counted = GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS);
-    if (counted) return counted;
-    static const ACCEL entry = {FVIRTKEY, 'Q', 1};
-    ACCEL copy = entry;
-    // USER objects come from one table for every process: two test programs that counted at
-    // the same time would each see the other's count as objects of their own. They take turns.
-    HANDLE turn = CreateMutexA(nullptr, FALSE, "heightmap-tests-user-count");
-    if (turn) WaitForSingleObject(turn, INFINITE);
-    int64_t count =
-        USER_TABLE_SIZE - headroom([&copy] { return HANDLE(CreateAcceleratorTableA(&copy, 1)); },
-                                   [](HANDLE h) { DestroyAcceleratorTable(HACCEL(h)); });
-    if (turn) {
-        ReleaseMutex(turn);
-        CloseHandle(turn);
-    }
+    if (DWORD counted = GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS)) return counted;
+    int64_t count = 0;
+    EnumThreadWindows(GetCurrentThreadId(), count_window_and_children, LPARAM(&count));
+    if (!walks_count()) return count;
+    for (uintptr_t index = 0; index < HANDLE_INDEXES; index += USER_INDEX_STEP)
+        count += user_object_at(index);
     return count;
 }
 
@@ -77,6 +104,18 @@ void load_shared_cursors_and_icons() {
         LoadCursorA(nullptr, MAKEINTRESOURCEA(id));
         LoadIconA(nullptr, MAKEINTRESOURCEA(id));
     }
+}
+
+// Presses of one key that may find the window inactive before the command counts as lost.
+static const int32_t COMMAND_TRIES = 10;
+
+intptr_t run_command(int32_t menu) {
+    for (int32_t tries = 0; tries < COMMAND_TRIES; tries++) {
+        activate_program_window();
+        intptr_t answer = run_command_key(command_key(menu));
+        if (answer >= 0 || GetActiveWindow() == program_window()) return answer;
+    }
+    return -1;
 }
 
 void *no_access_page() {
@@ -94,12 +133,9 @@ void *live_looking_page() {
 }
 
 int32_t run_parameter(const char *name, int32_t otherwise) {
-    char text[16] = {};
-    DWORD length = GetEnvironmentVariableA(name, text, sizeof text);
-    if (length == 0 || length >= sizeof text) return otherwise;
-    char *end = nullptr;
-    long value = strtol(text, &end, 10);
-    return *end == 0 && value > 0 && value <= INT32_MAX ? int32_t(value) : otherwise;
+    const char *text = getenv(name);
+    int value = text ? atoi(text) : 0;
+    return value > 0 ? int32_t(value) : otherwise;
 }
 
 bool running_emulated() {
