@@ -5,62 +5,48 @@
 #include "runtime/core/core_private.h"
 #include "runtime/image/image_private.h"
 #include <limits.h>
+#include <functional>
 #include <string>
+#include <tuple>
 
 namespace {
 
 // A table as it stands: its capacity, its storage and every byte of it, its dynamic list.
-struct TableState {
-    int32_t capacity;
-    uint8_t *slots;
-    std::vector<uint8_t> bytes;
+auto table_state(const ObjectTable *table) {
     std::vector<DynamicNode *> nodes;
-
-    bool operator==(const TableState &o) const {
-        return capacity == o.capacity && slots == o.slots && bytes == o.bytes && nodes == o.nodes;
-    }
-};
-
-TableState table_state(const ObjectTable *table) {
-    TableState state = {table->capacity, table->slots, {}, {}};
-    state.bytes.assign(table->slots, table->slots + table->capacity * table->element_size);
     for (DynamicNode *node = table->dynamic_head; node; node = node->next)
-        state.nodes.push_back(node);
-    return state;
+        nodes.push_back(node);
+    return std::make_tuple(
+        table->capacity, table->slots,
+        std::vector<uint8_t>(table->slots, table->slots + table->capacity * table->element_size),
+        nodes);
 }
 
 // Everything an operation on a number could have touched.
-struct World {
-    TableState images, windows, gadgets;
-    HeapUse heap;
-    int32_t windows_open;
-    PostedEvent *queue_head;
-    int32_t pending_event;
-
-    bool operator==(const World &o) const {
-        return images == o.images && windows == o.windows && gadgets == o.gadgets &&
-               heap.blocks == o.heap.blocks && heap.bytes == o.heap.bytes &&
-               windows_open == o.windows_open && queue_head == o.queue_head &&
-               pending_event == o.pending_event;
-    }
-};
-
-World world() {
+auto world() {
     run_waiting_events();
+    HeapUse heap = runtime_heap_use();
     EventState *events = window_event_state();
-    return {table_state(image_library().image_table),
-            table_state(window_library().window_table),
-            table_state(gadget_library().gadget_table),
-            runtime_heap_use(),
-            thread_window_count(),
-            events->queue_head,
-            events->pending_event};
+    return std::make_tuple(table_state(image_library().image_table),
+                           table_state(window_library().window_table),
+                           table_state(gadget_library().gadget_table), heap.blocks, heap.bytes,
+                           thread_window_count(), events->queue_head, events->pending_event);
 }
 
 struct Hostile {
     std::string name;
     ObjectNumber number;
 };
+
+// An operation on an object number, with what it answers as a number (0 for nothing).
+struct Operation {
+    const char *name;
+    std::function<intptr_t(ObjectNumber)> call;
+};
+
+intptr_t picture() {
+    return reinterpret_cast<intptr_t>(image_handle(0));
+}
 
 class HostileNumbers : public ProgramTest {
   protected:
@@ -84,105 +70,89 @@ class HostileNumbers : public ProgramTest {
         run_waiting_events();
     }
 
-    // The numbers that no operation may act on, for a table and that library's freed number.
+    // The numbers no operation may act on: for a creation those that can never name an object,
+    // for the others also the numbers of nothing alive and addresses that look like records.
     std::vector<Hostile> hostile(const ObjectTable *table, ObjectNumber freed, bool creation) {
         auto address = [](void *page) {
             return reinterpret_cast<ObjectNumber>(static_cast<uint8_t *>(page) +
                                                   sizeof(DynamicNode));
         };
-        std::vector<Hostile> numbers = {
-            {"-2", -2},
-            {"INT_MIN", INT_MIN},
-            {"INT_MAX", INT_MAX},
-            {"INTPTR_MIN", INTPTR_MIN},
-            {"INTPTR_MAX", INTPTR_MAX},
-        };
+        std::vector<Hostile> numbers = {{"-2", -2},
+                                        {"INT_MIN", INT_MIN},
+                                        {"INT_MAX", INT_MAX},
+                                        {"INTPTR_MIN", INTPTR_MIN},
+                                        {"INTPTR_MAX", INTPTR_MAX}};
         if (creation) return numbers;
-        numbers.push_back({"-1", ANY_ID});
-        numbers.push_back({"capacity", table->capacity});
-        numbers.push_back({"capacity + 1", table->capacity + 1});
-        numbers.push_back({"a freed ANY_ID number", freed});
-        numbers.push_back({"a no-access page", address(no_access_page())});
-        numbers.push_back({"a page that looks alive", address(live_looking_page())});
-        numbers.push_back({"the page itself", reinterpret_cast<ObjectNumber>(live_looking_page())});
-        numbers.push_back({"the address of a live record",
-                           reinterpret_cast<ObjectNumber>(
-                               object_table_get(const_cast<ObjectTable *>(table), 0))});
+        numbers.insert(
+            numbers.end(),
+            {{"-1", ANY_ID},
+             {"capacity", table->capacity},
+             {"capacity + 1", table->capacity + 1},
+             {"a freed ANY_ID number", freed},
+             {"a no-access page", address(no_access_page())},
+             {"a page that looks alive", address(live_looking_page())},
+             {"the page itself", reinterpret_cast<ObjectNumber>(live_looking_page())},
+             {"the address of a live record", reinterpret_cast<ObjectNumber>(object_table_get(
+                                                  const_cast<ObjectTable *>(table), 0))}});
         return numbers;
     }
 
-    // Runs `call` on every hostile number; each must answer 0 and change nothing.
-    template <typename Call>
-    void expect_refused(const char *operation, const std::vector<Hostile> &numbers, Call call) {
-        for (const Hostile &h : numbers) {
-            World before = world();
-            intptr_t answer = call(h.number);
-            World after = world();
-            EXPECT_EQ(answer, 0) << operation << " with " << h.name;
-            EXPECT_TRUE(before == after) << operation << " with " << h.name << " changed something";
-            EXPECT_TRUE(runtime_heaps_valid()) << operation << " with " << h.name;
-        }
+    // Runs every operation on every number fitting it; each must answer 0 and change nothing.
+    void expect_refused(const ObjectTable *table, ObjectNumber freed,
+                        const std::vector<Operation> &operations,
+                        const std::vector<Operation> &creations) {
+        for (bool creating : {false, true})
+            for (const Operation &operation : creating ? creations : operations)
+                for (const Hostile &h : hostile(table, freed, creating)) {
+                    auto before = world();
+                    intptr_t answer = operation.call(h.number);
+                    EXPECT_EQ(answer, 0) << operation.name << " with " << h.name;
+                    EXPECT_TRUE(before == world())
+                        << operation.name << " with " << h.name << " changed something";
+                    EXPECT_TRUE(runtime_heaps_valid()) << operation.name << " with " << h.name;
+                }
     }
 };
 
 TEST_F(HostileNumbers, ImageOperationsAnswerZeroAndChangeNothing) {
-    auto numbers = hostile(image_library().image_table, freed_image, false);
-    expect_refused("image_handle", numbers,
-                   [](ObjectNumber n) { return reinterpret_cast<intptr_t>(image_handle(n)); });
-    expect_refused("image_width", numbers, [](ObjectNumber n) { return intptr_t(image_width(n)); });
-    expect_refused("image_height", numbers,
-                   [](ObjectNumber n) { return intptr_t(image_height(n)); });
-    expect_refused("image_output", numbers,
-                   [](ObjectNumber n) { return reinterpret_cast<intptr_t>(image_output(n)); });
-    expect_refused("image_free", numbers, [](ObjectNumber n) {
-        image_free(n);
-        return intptr_t(0);
-    });
-    auto creations = hostile(image_library().image_table, freed_image, true);
-    expect_refused("image_create", creations,
-                   [](ObjectNumber n) { return image_create(n, 16, 16); });
-    expect_refused("image_create_with_depth", creations,
-                   [](ObjectNumber n) { return image_create_with_depth(n, 16, 16, 24); });
+    expect_refused(image_library().image_table, freed_image,
+                   {{"image_handle", [](ObjectNumber n) { return intptr_t(image_handle(n)); }},
+                    {"image_width", [](ObjectNumber n) { return intptr_t(image_width(n)); }},
+                    {"image_height", [](ObjectNumber n) { return intptr_t(image_height(n)); }},
+                    {"image_output", [](ObjectNumber n) { return intptr_t(image_output(n)); }},
+                    {"image_free", [](ObjectNumber n) { return image_free(n), intptr_t(0); }}},
+                   {{"image_create", [](ObjectNumber n) { return image_create(n, 16, 16); }},
+                    {"image_create_with_depth",
+                     [](ObjectNumber n) { return image_create_with_depth(n, 16, 16, 24); }}});
     // Image 0 is untouched.
     EXPECT_EQ(image_width(0), 513);
     EXPECT_NE(image_handle(0), nullptr);
 }
 
 TEST_F(HostileNumbers, WindowOperationsAnswerZeroAndChangeNothing) {
-    auto numbers = hostile(window_library().window_table, freed_window, false);
-    expect_refused("window_close", numbers,
-                   [](ObjectNumber n) { return intptr_t(window_close(n)); });
-    expect_refused("window_inner_width", numbers,
-                   [](ObjectNumber n) { return intptr_t(window_inner_width(n)); });
-    expect_refused("window_inner_height", numbers,
-                   [](ObjectNumber n) { return intptr_t(window_inner_height(n)); });
-    expect_refused("shortcut_add", numbers, [](ObjectNumber n) {
-        return reinterpret_cast<intptr_t>(shortcut_add(n, 'Q', 9));
-    });
-    auto creations = hostile(window_library().window_table, freed_window, true);
-    expect_refused("window_open", creations, [](ObjectNumber n) {
-        return window_open(n, 0, 0, 40, 40, "hostile", OPEN_NO_GADGET_LIST);
-    });
+    expect_refused(
+        window_library().window_table, freed_window,
+        {{"window_close", [](ObjectNumber n) { return intptr_t(window_close(n)); }},
+         {"window_inner_width", [](ObjectNumber n) { return intptr_t(window_inner_width(n)); }},
+         {"window_inner_height", [](ObjectNumber n) { return intptr_t(window_inner_height(n)); }},
+         {"shortcut_add", [](ObjectNumber n) { return intptr_t(shortcut_add(n, 'Q', 9)); }}},
+        {{"window_open", [](ObjectNumber n) {
+              return window_open(n, 0, 0, 40, 40, "hostile", OPEN_NO_GADGET_LIST);
+          }}});
     EXPECT_EQ(window_inner_width(0), 513);
 }
 
 TEST_F(HostileNumbers, GadgetOperationsAnswerZeroAndChangeNothing) {
-    auto numbers = hostile(gadget_library().gadget_table, freed_gadget, false);
-    HANDLE picture = image_handle(0);
-    expect_refused("gadget_set_state", numbers, [picture](ObjectNumber n) {
-        return gadget_set_state(n, reinterpret_cast<intptr_t>(picture));
-    });
-    expect_refused("gadget_destroy_existing", numbers, [](ObjectNumber n) {
-        gadget_destroy_existing(n);
-        return intptr_t(0);
-    });
-    auto creations = hostile(gadget_library().gadget_table, freed_gadget, true);
-    expect_refused("gadget_image_create", creations, [picture](ObjectNumber n) {
-        return gadget_image_create(n, 0, 0, 0, 0, picture);
-    });
-    expect_refused("gadget_image_create_ex", creations, [picture](ObjectNumber n) {
-        return gadget_image_create_ex(n, 0, 0, 0, 0, picture, WS_EX_CLIENTEDGE);
-    });
+    expect_refused(
+        gadget_library().gadget_table, freed_gadget,
+        {{"gadget_set_state", [](ObjectNumber n) { return gadget_set_state(n, picture()); }},
+         {"gadget_destroy_existing",
+          [](ObjectNumber n) { return gadget_destroy_existing(n), intptr_t(0); }}},
+        {{"gadget_image_create",
+          [](ObjectNumber n) { return gadget_image_create(n, 0, 0, 0, 0, HANDLE(picture())); }},
+         {"gadget_image_create_ex", [](ObjectNumber n) {
+              return gadget_image_create_ex(n, 0, 0, 0, 0, HANDLE(picture()), WS_EX_CLIENTEDGE);
+          }}});
     // No control was left behind in the window by the refused creations.
     EXPECT_EQ(child_count(program_window()), 1);
 }
@@ -193,18 +163,14 @@ TEST_F(HostileNumbers, TableOperationsAnswerNullAndChangeNothing) {
     ObjectNumber freed[] = {freed_image, freed_window, freed_gadget};
     for (int t = 0; t < 3; t++) {
         ObjectTable *table = tables[t];
-        auto numbers = hostile(table, freed[t], false);
-        expect_refused("object_table_get", numbers, [table](ObjectNumber n) {
-            return reinterpret_cast<intptr_t>(object_table_get(table, n));
-        });
-        expect_refused("object_table_free", numbers, [table](ObjectNumber n) {
-            object_table_free(table, n);
-            return intptr_t(0);
-        });
-        expect_refused("object_table_alloc", hostile(table, freed[t], true),
-                       [table](ObjectNumber n) {
-                           return reinterpret_cast<intptr_t>(object_table_alloc(table, n));
-                       });
+        expect_refused(
+            table, freed[t],
+            {{"object_table_get",
+              [table](ObjectNumber n) { return intptr_t(object_table_get(table, n)); }},
+             {"object_table_free",
+              [table](ObjectNumber n) { return object_table_free(table, n), intptr_t(0); }}},
+            {{"object_table_alloc",
+              [table](ObjectNumber n) { return intptr_t(object_table_alloc(table, n)); }}});
     }
 }
 
@@ -223,7 +189,7 @@ TEST_F(HostileNumbers, ForgedPropertiesAndIdentifiersFindNoRecord) {
         SetWindowLongPtrA(foreign, GWLP_ID, h.number);
         SetPropA(foreign, "KX_ID", reinterpret_cast<HANDLE>(h.number));
         SetPropA(top, "KX_WindowID", reinterpret_cast<HANDLE>(uintptr_t(h.number) + 1u));
-        World before = world();
+        auto before = world();
         EXPECT_EQ(gadget_notify_dispatch(foreign, window, WM_CTLCOLORSTATIC, 0,
                                          reinterpret_cast<LPARAM>(foreign)),
                   NOT_HANDLED)
@@ -266,16 +232,16 @@ TEST_F(HostileNumbers, DataMessagesTakeOnlyRecordsOfTheApplicationHeap) {
         static_cast<EventAuxData *>(heap_alloc(app_heap(), 0, sizeof(EventAuxData)));
     stray_buffer->buffer = live_looking_page();
     const LPARAM strays[] = {
+        // numbers, pages, a freed block, a small one, another heap's, the program's own globals
         1,
         -1,
-        LPARAM(0x12345678),
-        reinterpret_cast<LPARAM>(no_access_page()),
-        reinterpret_cast<LPARAM>(live_looking_page()),
-        reinterpret_cast<LPARAM>(freed),
-        reinterpret_cast<LPARAM>(tiny),
-        reinterpret_cast<LPARAM>(foreign),
-        reinterpret_cast<LPARAM>(&app), // the program's own globals
-    };
+        0x12345678,
+        LPARAM(no_access_page()),
+        LPARAM(live_looking_page()),
+        LPARAM(freed),
+        LPARAM(tiny),
+        LPARAM(foreign),
+        LPARAM(&app)};
     HeapUse before = heap_use(app_heap());
     for (LPARAM stray : strays) {
         for (UINT message : {MSG_DATA, MSG_ITEM_DATA}) {
@@ -289,8 +255,7 @@ TEST_F(HostileNumbers, DataMessagesTakeOnlyRecordsOfTheApplicationHeap) {
         }
     }
     HeapUse after = heap_use(app_heap());
-    EXPECT_EQ(after.blocks, before.blocks);
-    EXPECT_EQ(after.bytes, before.bytes);
+    EXPECT_EQ(std::tie(after.blocks, after.bytes), std::tie(before.blocks, before.bytes));
     EXPECT_TRUE(HeapValidate(other_heap, 0, foreign));
     SendMessageA(window, MSG_DATA, 0, reinterpret_cast<LPARAM>(stray_buffer));
     EXPECT_EQ(events->aux_data, stray_buffer);
