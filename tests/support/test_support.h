@@ -68,6 +68,17 @@ class PlatformPatch {
     const void *saved;
 };
 
+// A replacement for a PlatformPatch that answers 0 (null, FALSE) to every call, of the type of
+// the platform function named: zero_replacement(HeapCreate). The calls are counted.
+inline int32_t zero_answers = 0;
+template <typename R, typename... A> R WINAPI answer_zero(A...) {
+    zero_answers++;
+    return R();
+}
+template <typename R, typename... A> const void *zero_replacement(R(WINAPI *)(A...)) {
+    return reinterpret_cast<const void *>(&answer_zero<R, A...>);
+}
+
 bool operator==(const RECT &a, const RECT &b);
 std::ostream &operator<<(std::ostream &out, const RECT &r);
 
