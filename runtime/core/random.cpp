@@ -33,8 +33,9 @@ void random_seed(uint32_t seed) {
 static const int32_t LAG = 17;
 static const int32_t SHORT_LAG = 10;
 
+// Seeding and stepping keep both cursors in 0..16, so only their distance is in question.
 static bool cursors_usual(const RanrotState &s) {
-    return s.cursor1 >= 0 && s.cursor1 < LAG && s.cursor2 == (s.cursor1 + SHORT_LAG) % LAG;
+    return s.cursor2 == (s.cursor1 + SHORT_LAG) % LAG;
 }
 
 static int32_t previous_entry(int32_t entry) {
