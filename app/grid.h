@@ -24,9 +24,15 @@ inline size_t grid_index(const HeightGrid &grid, int32_t x, int32_t y) {
     return size_t(x) * size_t(grid.entries[0]) + size_t(y);
 }
 
+// True for an index of a usable cell, 1..GRID_LAST: one unsigned comparison, in which an index
+// below 1 wraps to a large number.
+inline bool grid_is_cell(int32_t index) {
+    return uint32_t(index) - 1u < uint32_t(GRID_LAST);
+}
+
 // The height of cell (x, y); 0 outside the usable cells.
 inline int32_t grid_get(const HeightGrid &grid, int32_t x, int32_t y) {
-    if (x < 1 || x > GRID_LAST || y < 1 || y > GRID_LAST) return 0;
+    if (!(grid_is_cell(x) & grid_is_cell(y))) return 0;
     return grid.data[grid_index(grid, x, y)];
 }
 
@@ -35,7 +41,6 @@ inline int32_t grid_get(const HeightGrid &grid, int32_t x, int32_t y) {
 inline int32_t grid_set(HeightGrid &grid, int32_t x, int32_t y, int32_t value) {
     if (value < 0) value = 0;
     if (value > HEIGHT_MAX) value = HEIGHT_MAX;
-    if (x >= 1 && x <= GRID_LAST && y >= 1 && y <= GRID_LAST)
-        grid.data[grid_index(grid, x, y)] = value;
+    if (grid_is_cell(x) & grid_is_cell(y)) grid.data[grid_index(grid, x, y)] = value;
     return 0;
 }

@@ -11,11 +11,6 @@
 
 int32_t (*terrain_draw)(int32_t max) = random_upto;
 
-// Draws through terrain_draw, for tests that dictate them.
-struct DictatedDraws {
-    int32_t draw(int32_t max) { return terrain_draw(max); }
-};
-
 static int32_t corner_draw() {
     return terrain_draw(1);
 }
@@ -64,16 +59,21 @@ struct Quadrants {
 };
 
 // Draws from the random generator a buffer at a time. A generation makes a known number of
-// draws, one per split, which bounds every refill.
+// draws, one per split, which bounds every refill. In test builds a test may dictate them.
 struct RandomDraws {
     RandomBuffer buffer;
     int64_t remaining;
-    int32_t draw(int32_t max) { return random_scale(buffer.take(remaining--), max); }
+    int32_t draw(int32_t max) {
+#ifdef HM_TEST_SEAMS
+        if (terrain_draw != random_upto) return terrain_draw(max);
+#endif
+        return random_scale(buffer.take(remaining--), max);
+    }
 };
 
-template <typename Draws> struct Generation {
+struct Generation {
     HeightGrid &grid;
-    Draws &draws;
+    RandomDraws &draws;
     const Level *leaf_level; // the depth of every split into leaves
 };
 
@@ -89,10 +89,6 @@ float mean4(const Corners &c) {
 inline int32_t cell_index(float position) {
     if (fabsf(position) < 2147483648.0f) return int32_t(position);
     return float_to_int(position);
-}
-
-inline bool is_cell(int32_t index) {
-    return index >= 1 && index <= GRID_LAST;
 }
 
 void write_leaf(HeightGrid &grid, float x, float y, const Corners &c) {
@@ -126,8 +122,10 @@ inline __m128d sum4(__m128d a, __m128d b, __m128d c, __m128d d) {
     return _mm_add_pd(_mm_add_pd(_mm_add_pd(a, b), c), d);
 }
 
+// The draws 0 and 1 take their level's displacement; any other, which only a test dictates,
+// is worked out.
 inline float displaced_centre(const Level &level, const Corners &c, int32_t r) {
-    float d = r == 0 || r == 1 ? level.displacement[r] : float((r - 0.5) * level.spread);
+    float d = uint32_t(r) <= 1u ? level.displacement[r] : float((r - 0.5) * level.spread);
     float m = float((double(c.c1) + c.c2 + c.c3 + c.c4) / 4.0 + d);
     m = m < 0.0f ? 0.0f : m; // without branches: the clamps are hard to predict
     return m > 1.0f ? 1.0f : m;
@@ -165,9 +163,9 @@ write_leaves(HeightGrid &grid, const Level &level, float x, float y, const Corne
     int32_t top_right_height = _mm_cvtsi128_si32(_mm_srli_si128(upper, 4));
     int32_t bottom_right_height = _mm_cvtsi128_si32(_mm_srli_si128(lower, 4));
     int32_t bottom_left_height = _mm_cvtsi128_si32(lower);
-    if (is_cell(x0) && is_cell(x1) && is_cell(y0) && is_cell(y1)) {
-        // What grid_set does, with its bounds test once for the four cells; the heights
-        // lie in the height range already, so its clamp has nothing to do.
+    // What grid_set does, with one bounds test for the four cells; the heights lie in the
+    // height range already, so its clamp has nothing to do.
+    if (grid_is_cell(x0) & grid_is_cell(x1) & grid_is_cell(y0) & grid_is_cell(y1)) {
         int32_t *left = grid.data + x0 * grid.entries[0];
         int32_t *right = grid.data + x1 * grid.entries[0];
         left[y0] = top_left_height;
@@ -183,15 +181,13 @@ write_leaves(HeightGrid &grid, const Level &level, float x, float y, const Corne
 }
 
 // A split whose quadrants are leaves: three in four of all splits, so it is inlined.
-template <typename Draws>
-inline __attribute__((always_inline)) void split_into_leaves(Generation<Draws> &g, float x, float y,
+inline __attribute__((always_inline)) void split_into_leaves(Generation &g, float x, float y,
                                                              const Corners &c) {
     write_leaves(g.grid, *g.leaf_level, x, y, c, g.draws.draw(1));
 }
 
 // A split whose quadrants split again; the draws follow in pre-order.
-template <typename Draws>
-void split(Generation<Draws> &g, const Level *level, float x, float y, const Corners &c) {
+void split(Generation &g, const Level *level, float x, float y, const Corners &c) {
     Quadrants q = quadrants(*level, x, y, c, g.draws.draw(1));
     const Level *next = level + 1;
     if (next->quadrants_split) {
@@ -207,10 +203,9 @@ void split(Generation<Draws> &g, const Level *level, float x, float y, const Cor
     split_into_leaves(g, x, q.ym, q.q[3]);
 }
 
-template <typename Draws>
-void generate_from(HeightGrid &grid, Draws &draws, const Level *levels, const Level *last, float x,
-                   float y, const Corners &c) {
-    Generation<Draws> g = {grid, draws, last};
+void generate_from(HeightGrid &grid, RandomDraws &draws, const Level *levels, const Level *last,
+                   float x, float y, const Corners &c) {
+    Generation g = {grid, draws, last};
     if (levels[0].quadrants_split)
         split(g, levels, x, y, c);
     else
@@ -252,15 +247,8 @@ void subdivide(HeightGrid &grid, float x, float y, float w, float h, const Corne
     if (isinf(w) || isinf(h)) return;
     Level levels[MAX_LEVELS];
     const Level *last = make_levels(w, h, levels);
-#ifdef HM_TEST_SEAMS
-    if (terrain_draw != random_upto) {
-        DictatedDraws dictated;
-        generate_from(grid, dictated, levels, last, x, y, c);
-        return;
-    }
-#endif
-    RandomDraws random = {{}, split_count(int32_t(last - levels) + 1)};
-    generate_from(grid, random, levels, last, x, y, c);
+    RandomDraws draws = {{}, split_count(int32_t(last - levels) + 1)};
+    generate_from(grid, draws, levels, last, x, y, c);
 }
 
 } // namespace

@@ -1,12 +1,11 @@
 #pragma once
-// Shared by the generator and filter tests: a fresh grid per test, grid copies, the random
-// generator's step count, and running code under every rounding mode.
+// Shared by the terrain tests: a fresh grid per test, its copies, draw counts, rounding modes.
 #include "app/grid.h"
 #include "runtime/core/array.h"
 #include "runtime/core/random.h"
 #include "tests/support/test_support.h"
 #include <fenv.h>
-#include <gtest/gtest.h>
+#include <math.h>
 #include <string.h>
 #include <vector>
 
@@ -30,13 +29,29 @@ class TerrainGridTest : public testing::Test {
                 grid_set(grid, x, y, value);
     }
 
-    void fill_random(uint32_t seed) {
+    // Random heights from the seed; with `out_of_range`, heights outside 0..255 in 2000 cells,
+    // written past grid_set as no operation writes them.
+    void fill_random(uint32_t seed, bool out_of_range = false) {
         random_seed(seed);
         for (int32_t y = 1; y <= GRID_LAST; y++)
             for (int32_t x = 1; x <= GRID_LAST; x++)
                 grid_set(grid, x, y, random_upto(255));
+        for (int32_t k = 0; out_of_range && k < 2000; k++)
+            grid.data[(1 + k * 37 % 513) * GRID_SIZE + 1 + k * 101 % 513] =
+                k % 2 ? -40 - k : 256 + k;
     }
 };
+
+// The integer nearest to v, ties to even, in any rounding mode.
+inline double round_even(double v) {
+    double below = floor(v), rest = v - below;
+    return rest > 0.5 || (rest == 0.5 && fmod(below, 2.0) != 0.0) ? below + 1 : below;
+}
+
+// A height held to 0..255, as grid_set stores it.
+inline int32_t held_height(double v) {
+    return v < 0 ? 0 : v > 255 ? 255 : int32_t(v);
+}
 
 inline int32_t cell(const std::vector<int32_t> &cells, int32_t x, int32_t y) {
     return cells[size_t(x) * GRID_SIZE + y];
