@@ -15,27 +15,28 @@ static const ColorBand color_bands[] = {
     {244, 215, 215, 215}, {249, 230, 230, 230}, {253, 250, 250, 250}, {255, 255, 255, 255},
 };
 
-// The first band, in the table's order, whose range holds the height.
+// The first band, in the table's order, whose range holds the height; the last band ends at
+// HEIGHT_MAX, so every height has one.
 static int32_t band_color(int32_t height) {
-    for (const ColorBand &band : color_bands)
-        if (height <= band.last) return color_rgb(band.red, band.green, band.blue);
-    return 0;
+    const ColorBand *band = color_bands;
+    while (height > band->last)
+        band++;
+    return color_rgb(band->red, band->green, band->blue);
 }
 
 struct ColorTable {
     int32_t colors[HEIGHT_LEVELS];
 };
 
-// The band search runs once per height instead of once per pixel.
-static const ColorTable &color_table() {
-    static const ColorTable table = [] {
-        ColorTable built = {};
-        for (int32_t height = 0; height < HEIGHT_LEVELS; height++)
-            built.colors[height] = band_color(height);
-        return built;
-    }();
+static ColorTable make_color_table() {
+    ColorTable table = {};
+    for (int32_t height = 0; height < HEIGHT_LEVELS; height++)
+        table.colors[height] = band_color(height);
     return table;
 }
+
+// The band search runs once per height, when the program starts, instead of once per pixel.
+static const ColorTable color_table = make_color_table();
 
 // Stored heights are 0..HEIGHT_MAX; anything else is held to the nearest end of that range.
 static inline int32_t height_level(int32_t height) {
@@ -58,8 +59,7 @@ static void render(const HeightGrid &grid, intptr_t image, ColorOf color_of) {
 }
 
 int32_t terrain_render_color(const HeightGrid &grid, intptr_t image) {
-    const ColorTable &table = color_table();
-    render(grid, image, [&table](int32_t level) { return table.colors[level]; });
+    render(grid, image, [](int32_t level) { return color_table.colors[level]; });
     return 0;
 }
 

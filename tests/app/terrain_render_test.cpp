@@ -1,8 +1,7 @@
 #include "app/terrain.h"
-#include "runtime/core/array.h"
 #include "runtime/image/image_private.h"
+#include "tests/app/terrain_test_util.h"
 #include "tests/support/pixels.h"
-#include "tests/support/test_support.h"
 
 struct Band {
     int32_t first, last;
@@ -30,8 +29,6 @@ static uint32_t expected_color(int32_t height) {
     return 0;
 }
 
-static const uint32_t dark_blue = 0x640000; // heights 0..15
-
 class TerrainRenderTest : public testing::Test {
   protected:
     HeightGrid grid = {};
@@ -54,68 +51,42 @@ class TerrainRenderTest : public testing::Test {
     }
 };
 
-// Height h sits in cell (h + 1, 1 + h % 2): every height and so every band edge at once.
-TEST_F(TerrainRenderTest, EveryHeightTakesItsBandsColour) {
+static uint32_t grey(int32_t height) {
+    return rgb(uint32_t(height), uint32_t(height), uint32_t(height));
+}
+
+// Height h sits in cell (h + 1, 1 + h % 2): every height and so every band edge at once. Cell
+// (5, 9), not (9, 5), and the last cell shown, (512, 512), are white; heights written past
+// grid_set, out of 0..255, take the colour of the nearest end; every other cell is 0. Each cell
+// shows at its own pixel, pixel row and column 0 stay black, and row and column 513 never show.
+TEST_F(TerrainRenderTest, EveryCellTakesItsColourAtItsPixelInBothViews) {
     for (int32_t h = 0; h < 256; h++)
         grid_set(grid, h + 1, 1 + h % 2, h);
-    EXPECT_EQ(terrain_render_color(grid, 0), 0);
-    Pixels pixels = picture();
-    ASSERT_FALSE(pixels.data.empty());
-    for (int32_t h = 0; h < 256; h++)
-        EXPECT_EQ(pixels.at(h + 1, 1 + h % 2), expected_color(h)) << "height " << h;
-    EXPECT_EQ(pixels.at(2, 2), dark_blue); // the other row of height 0
-}
-
-TEST_F(TerrainRenderTest, GreyLevelIsTheHeight) {
-    for (int32_t h = 0; h < 256; h++)
-        grid_set(grid, h + 1, 7, h);
-    terrain_render_gray(grid, 0);
-    Pixels pixels = picture();
-    ASSERT_FALSE(pixels.data.empty());
-    for (uint32_t h = 0; h < 256; h++)
-        EXPECT_EQ(pixels.at(int32_t(h) + 1, 7), rgb(h, h, h)) << h;
-}
-
-TEST_F(TerrainRenderTest, ZerosFillTheSquareInsideABlackFrame) {
-    terrain_render_color(grid, 0);
-    Pixels colour = picture();
-    ASSERT_FALSE(colour.data.empty());
-    for (int32_t y = 0; y <= 512; y++)
-        for (int32_t x = 0; x <= 512; x++)
-            ASSERT_EQ(colour.at(x, y), x == 0 || y == 0 ? 0u : dark_blue) << x << "," << y;
-
-    terrain_render_gray(grid, 0); // draws over the blue
-    Pixels grey = picture();
-    ASSERT_FALSE(grey.data.empty());
-    for (uint32_t value : grey.data)
-        ASSERT_EQ(value, 0u);
-}
-
-TEST_F(TerrainRenderTest, CellXYLandsOnPixelXY) {
     grid_set(grid, 5, 9, 255);
     grid_set(grid, 512, 512, 255);
-    terrain_render_color(grid, 0);
-    Pixels pixels = picture();
-    ASSERT_FALSE(pixels.data.empty());
-    EXPECT_EQ(pixels.at(5, 9), 0xFFFFFFu);
-    EXPECT_EQ(pixels.at(9, 5), dark_blue);
-    EXPECT_EQ(pixels.at(4, 8), dark_blue);
-    EXPECT_EQ(pixels.at(512, 512), 0xFFFFFFu);
-}
-
-TEST_F(TerrainRenderTest, TheLastRowAndColumnNeverShow) {
-    for (int32_t i = 1; i <= 513; i++)
-        grid_set(grid, i, i, 200);
+    grid.data[10 * grid.entries[0] + 10] = -40;
+    grid.data[11 * grid.entries[0] + 10] = 1000;
+    const struct {
+        int32_t (*render)(const HeightGrid &, intptr_t);
+        uint32_t (*colour)(int32_t);
+    } views[] = {{terrain_render_color, expected_color}, {terrain_render_gray, grey}};
     int32_t edge_height = 255;
-    for (auto render : {terrain_render_color, terrain_render_gray}) {
-        render(grid, 0);
-        Pixels before = picture();
+    for (const auto &view : views) {
+        EXPECT_EQ(view.render(grid, 0), 0);
+        Pixels pixels = picture();
+        ASSERT_FALSE(pixels.data.empty());
+        for (int32_t y = 0; y <= 512; y++) {
+            for (int32_t x = 0; x <= 512; x++) {
+                int32_t height = held_height(grid.data[x * grid.entries[0] + y]);
+                ASSERT_EQ(pixels.at(x, y), x && y ? view.colour(height) : 0u) << x << "," << y;
+            }
+        }
         for (int32_t i = 1; i <= 513; i++) {
             grid_set(grid, 513, i, edge_height);
             grid_set(grid, i, 513, edge_height);
         }
-        render(grid, 0);
-        EXPECT_TRUE(picture().data == before.data);
+        view.render(grid, 0);
+        EXPECT_TRUE(picture().data == pixels.data);
         edge_height = 0;
     }
 }
@@ -133,19 +104,4 @@ TEST_F(TerrainRenderTest, MissingImagesAndGridsDrawNothing) {
     EXPECT_EQ(terrain_render_color(missing, 0), 0);
     EXPECT_TRUE(picture().data == before.data);
     EXPECT_EQ(image_library().output_block->output_dc, nullptr);
-}
-
-// Heights written past grid_set, out of 0..255, take the colour of the nearest end.
-TEST_F(TerrainRenderTest, OutOfRangeHeightsAreHeldToTheEnds) {
-    grid.data[10 * grid.entries[0] + 10] = -40;
-    grid.data[11 * grid.entries[0] + 10] = 1000;
-    terrain_render_color(grid, 0);
-    Pixels pixels = picture();
-    ASSERT_FALSE(pixels.data.empty());
-    EXPECT_EQ(pixels.at(10, 10), dark_blue);
-    EXPECT_EQ(pixels.at(11, 10), 0xFFFFFFu);
-    terrain_render_gray(grid, 0);
-    pixels = picture();
-    EXPECT_EQ(pixels.at(10, 10), 0u);
-    EXPECT_EQ(pixels.at(11, 10), 0xFFFFFFu);
 }
