@@ -138,9 +138,13 @@ void app_end() {
     runtime_host = nullptr;
 }
 
-void app_main() {
-    if (!app_start()) ExitProcess(APP_EXIT_STARTUP_FAILED);
+UINT app_run() {
+    if (!app_start()) return APP_EXIT_STARTUP_FAILED;
     app_command_loop();
     app_end();
-    ExitProcess(APP_EXIT_NORMAL);
+    return APP_EXIT_NORMAL;
+}
+
+void app_main() {
+    ExitProcess(app_run());
 }

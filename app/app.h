@@ -38,6 +38,8 @@ void app_command_loop();
 void app_end();
 // The virtual key bound to a menu number; 0 for a number that has no command.
 int32_t app_command_key(intptr_t menu);
-// The process entry: start-up, the command loop, the end; exits with APP_EXIT_NORMAL, or
-// APP_EXIT_STARTUP_FAILED when the start-up failed.
+// Start-up, the command loop and the end; answers APP_EXIT_NORMAL, or APP_EXIT_STARTUP_FAILED
+// when the start-up failed.
+UINT app_run();
+// The process entry: exits with the code of app_run.
 [[noreturn]] void app_main();
