@@ -76,9 +76,10 @@ void drawing_end() {
     if (!s.dc) return;
     SelectObject(s.dc, s.saved_brush);
     SelectObject(s.dc, s.saved_pen);
-    if (s.brush) DeleteObject(s.brush);
+    // Either may be null (no brush could be made, nothing is owned); deleting null does nothing.
+    DeleteObject(s.brush);
     s.brush = nullptr;
-    if (s.owned_object) DeleteObject(s.owned_object);
+    DeleteObject(s.owned_object);
     s.owned_object = nullptr;
     give_back_dc(s);
     s.dc = nullptr;
@@ -144,8 +145,9 @@ void drawing_plot_buffer(int32_t x, int32_t y, int32_t color) {
         plot_buffer(s, x, y, color);
         return;
     }
+    // Only a buffer format ever puts the buffer in use, so the DC is usable here.
     drawing_restore_dc();
-    if (s.dc_state == DC_STATE_USABLE) SetPixelV(s.dc, x, y, COLORREF(color));
+    SetPixelV(s.dc, x, y, COLORREF(color));
 }
 
 static void apply_mode(DrawingState &s) {

@@ -2,16 +2,16 @@
 #include "tests/support/pixels.h"
 #include "tests/support/test_support.h"
 #include <string.h>
+#include <tuple>
+#include <vector>
 
 // A test DC onto a small DIB section, and counters for the routines a target calls.
 struct Provider {
     HDC dc = nullptr;
     HBITMAP bitmap = nullptr;
     HGDIOBJ first_bitmap = nullptr;
-    void *bits = nullptr;
-    int release_calls = 0;
-    int get_dc_calls = 0;
-    int get_buffer_calls = 0;
+    uint32_t *bits = nullptr;
+    int release_calls = 0, get_dc_calls = 0, get_buffer_calls = 0;
     bool dc_available = true;
     // The memory handed out as the pixel buffer, with guard bytes around it.
     uint8_t memory[256];
@@ -48,22 +48,17 @@ class DrawingTest : public testing::Test {
   protected:
     void SetUp() override {
         provider = Provider();
-        BITMAPINFO info = dib_info(8, 8);
-        provider.bitmap =
-            CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &provider.bits, nullptr, 0);
+        provider.bitmap = test_bitmap(8, 8, 0, &provider.bits);
         provider.dc = CreateCompatibleDC(nullptr);
-        ASSERT_NE(provider.bitmap, nullptr);
-        ASSERT_NE(provider.dc, nullptr);
+        ASSERT_TRUE(provider.bitmap && provider.dc);
         provider.first_bitmap = SelectObject(provider.dc, provider.bitmap);
         memset(provider.memory, 0xAA, sizeof provider.memory);
         provider.buffer = provider.memory + 64;
     }
     void TearDown() override {
         drawing_end();
-        if (GetObjectType(provider.dc)) {
-            SelectObject(provider.dc, provider.first_bitmap);
-            DeleteDC(provider.dc);
-        }
+        SelectObject(provider.dc, provider.first_bitmap);
+        DeleteDC(provider.dc);
         DeleteObject(provider.bitmap);
         EXPECT_TRUE(runtime_heaps_valid());
     }
@@ -87,53 +82,46 @@ class DrawingTest : public testing::Test {
     }
     uint32_t dib_pixel(int x, int y) const {
         GdiFlush();
-        return swap_red_blue(static_cast<uint32_t *>(provider.bits)[y * 8 + x]);
+        return swap_red_blue(provider.bits[y * 8 + x]);
+    }
+    static std::pair<HGDIOBJ, HGDIOBJ> brush_and_pen() {
+        return {GetCurrentObject(provider.dc, OBJ_BRUSH), GetCurrentObject(provider.dc, OBJ_PEN)};
+    }
+    // How often the target's routines ran: release, get_dc and get_buffer.
+    static std::tuple<int, int, int> calls() {
+        return {provider.release_calls, provider.get_dc_calls, provider.get_buffer_calls};
     }
 };
 
 TEST_F(DrawingTest, BeginPreparesTheDcAndEndPutsItBack) {
-    HGDIOBJ first_brush = GetCurrentObject(provider.dc, OBJ_BRUSH);
-    HGDIOBJ first_pen = GetCurrentObject(provider.dc, OBJ_PEN);
+    auto first = brush_and_pen();
     SetTextColor(provider.dc, 0x00FF00);
     DrawingOutput output = output_of_kind(OUTPUT_DC_ALT);
     ASSERT_EQ(drawing_begin(&output), provider.dc);
-    EXPECT_EQ(GetCurrentObject(provider.dc, OBJ_BRUSH), drawing_state.default_brush);
-    EXPECT_EQ(GetCurrentObject(provider.dc, OBJ_PEN), drawing_state.default_pen);
+    EXPECT_EQ(brush_and_pen(), std::make_pair(HGDIOBJ(drawing_state.default_brush),
+                                              HGDIOBJ(drawing_state.default_pen)));
     EXPECT_EQ(GetTextAlign(provider.dc) & TA_UPDATECP, UINT(TA_UPDATECP));
     EXPECT_EQ(GetTextColor(provider.dc), 0u);
-    EXPECT_EQ(drawing_state.front_color, 0);
-    EXPECT_EQ(drawing_state.back_color, 0xFFFFFF);
-    EXPECT_EQ(drawing_state.mode, 0);
-    EXPECT_EQ(drawing_state.dc_state, DC_STATE_USABLE);
+    EXPECT_EQ(std::make_tuple(drawing_state.front_color, drawing_state.back_color,
+                              drawing_state.mode, drawing_state.dc_state),
+              std::make_tuple(0, 0xFFFFFF, 0, DC_STATE_USABLE));
     HBRUSH brush = drawing_state.brush;
     ASSERT_EQ(GetObjectType(brush), DWORD(OBJ_BRUSH));
-
     drawing_plot(3, 2, 0x0000FF);
     EXPECT_EQ(dib_pixel(3, 2), 0x0000FFu);
     drawing_plot(8, 0, 0x0000FF); // clipped by the DC
     drawing_end();
-    EXPECT_EQ(GetCurrentObject(provider.dc, OBJ_BRUSH), first_brush);
-    EXPECT_EQ(GetCurrentObject(provider.dc, OBJ_PEN), first_pen);
+    EXPECT_EQ(brush_and_pen(), first);
     EXPECT_EQ(GetObjectType(brush), 0u);
     EXPECT_EQ(drawing_state.brush, nullptr);
     EXPECT_EQ(provider.release_calls, 1);
     EXPECT_EQ(GetObjectType(provider.dc), DWORD(OBJ_MEMDC)); // the release routine owns it
-
-    drawing_end(); // a second end does nothing
+    drawing_end();                                           // a second end does nothing
     EXPECT_EQ(provider.release_calls, 1);
 }
 
-TEST_F(DrawingTest, OtherKindsHaveTheirDcDeleted) {
-    DrawingOutput output = output_of_kind(3);
-    HDC dc = CreateCompatibleDC(nullptr);
-    output.dc = dc;
-    ASSERT_EQ(drawing_begin(&output), dc);
-    drawing_end();
-    EXPECT_EQ(GetObjectType(dc), 0u);
-    EXPECT_EQ(provider.release_calls, 0);
-}
-
-TEST_F(DrawingTest, BeginWithNullEndsTheDrawingInProgress) {
+// A null output ends the drawing in progress; a target without a DC starts nothing.
+TEST_F(DrawingTest, NoOutputOrATargetWithoutDcStartsNothing) {
     DrawingOutput output = output_of_kind(OUTPUT_DC);
     ASSERT_NE(drawing_begin(&output), nullptr);
     HBRUSH brush = drawing_state.brush;
@@ -141,26 +129,24 @@ TEST_F(DrawingTest, BeginWithNullEndsTheDrawingInProgress) {
     EXPECT_EQ(provider.release_calls, 1);
     EXPECT_EQ(GetObjectType(brush), 0u);
     EXPECT_EQ(drawing_state.dc, nullptr);
-}
 
-TEST_F(DrawingTest, ATargetWithoutDcStartsNothing) {
-    DrawingOutput output = output_of_kind(OUTPUT_DC);
     output.dc = nullptr;
     EXPECT_EQ(drawing_begin(&output), nullptr);
     EXPECT_EQ(drawing_state.brush, nullptr);
     drawing_plot(1, 1, 0x0000FF);
     drawing_mode(MODE_INVERT);
     drawing_end();
-    EXPECT_EQ(provider.release_calls, 0);
+    EXPECT_EQ(provider.release_calls, 1);
 
     DrawingOutput window_output = output_of_kind(OUTPUT_WINDOW);
     window_output.window = reinterpret_cast<HWND>(intptr_t(0x7FFF1234)); // no such window
     EXPECT_EQ(drawing_begin(&window_output), nullptr);
     drawing_end();
-    EXPECT_EQ(provider.release_calls, 0);
+    EXPECT_EQ(provider.release_calls, 1);
 }
 
-TEST_F(DrawingTest, WindowTargetsUseTheWindowsDc) {
+// A window target draws on the window's own DC; a kind not listed has its DC deleted.
+TEST_F(DrawingTest, WindowTargetsUseTheWindowsDcAndOtherKindsHaveTheirsDeleted) {
     HWND window = CreateWindowExA(0, "STATIC", "", WS_POPUP | WS_VISIBLE, 10, 10, 40, 40, nullptr,
                                   nullptr, GetModuleHandleA(nullptr), nullptr);
     ASSERT_NE(window, nullptr);
@@ -175,6 +161,13 @@ TEST_F(DrawingTest, WindowTargetsUseTheWindowsDc) {
     drawing_end();
     EXPECT_EQ(drawing_state.dc, nullptr);
     DestroyWindow(window);
+
+    output = output_of_kind(3);
+    output.dc = CreateCompatibleDC(nullptr);
+    ASSERT_EQ(drawing_begin(&output), output.dc);
+    drawing_end();
+    EXPECT_EQ(GetObjectType(output.dc), 0u);
+    EXPECT_EQ(provider.release_calls, 0);
 }
 
 TEST_F(DrawingTest, ModeSetsRasterBrushAndBackground) {
@@ -194,32 +187,6 @@ TEST_F(DrawingTest, ModeSetsRasterBrushAndBackground) {
     EXPECT_EQ(GetROP2(provider.dc), R2_COPYPEN);
 }
 
-TEST_F(DrawingTest, BufferFormatsStoreTheirPackedValues) {
-    struct Case {
-        int32_t format;
-        int32_t color;
-        uint32_t stored;
-        int32_t size;
-    };
-    const Case cases[] = {{PIXEL_FORMAT_XRGB8888, 0x00336699, 0x00996633, 4},
-                          {PIXEL_FORMAT_RGB565, 0x00FFFFFF, 0xFFFF, 2},
-                          {PIXEL_FORMAT_RGB555, 0x00FFFFFF, 0x7FFF, 2},
-                          {PIXEL_FORMAT_R8, 0x00FFFF80, 0x80, 1},
-                          {PIXEL_FORMAT_RGB565, 0x00123456, 0x51A2, 2},
-                          {PIXEL_FORMAT_RGB555, 0x00123456, 0x28C2, 2}};
-    for (const Case &c : cases) {
-        memset(provider.memory, 0xAA, sizeof provider.memory);
-        DrawingOutput output = buffer_output(c.format, 16);
-        ASSERT_NE(drawing_begin(&output), nullptr);
-        drawing_plot(2, 1, c.color);
-        drawing_end();
-        uint32_t stored = 0;
-        memcpy(&stored, provider.buffer + 16 + 2 * c.size, size_t(c.size));
-        EXPECT_EQ(stored, c.stored) << c.format;
-        EXPECT_EQ(provider.buffer[16 + 3 * c.size], 0xAA) << c.format;
-    }
-}
-
 TEST_F(DrawingTest, BufferAndDcAccessSwitchOnDemand) {
     DrawingOutput output = buffer_output(PIXEL_FORMAT_R8, 4);
     ASSERT_NE(drawing_begin(&output), nullptr);
@@ -228,14 +195,19 @@ TEST_F(DrawingTest, BufferAndDcAccessSwitchOnDemand) {
     drawing_mode(MODE_INVERT | MODE_TRANSPARENT);
     EXPECT_EQ(drawing_state.dc_state, DC_STATE_USABLE);
     drawing_plot(1, 0, 0x22);
-    EXPECT_EQ(provider.get_buffer_calls, 2);
-    EXPECT_EQ(provider.get_dc_calls, 1);
+    EXPECT_EQ(calls(), std::make_tuple(0, 1, 2));
     EXPECT_EQ(provider.buffer[0], 0x11);
     EXPECT_EQ(provider.buffer[1], 0x22);
 
-    // The restore puts back what the provider's DC forgot while the buffer was in use.
+    // The restore puts back what the DC forgot, the state's objects too; the end deletes its own.
+    HPEN owned = CreatePen(PS_SOLID, 3, 0);
+    HFONT selected = CreateFontA(12, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, "Arial");
+    drawing_state.owned_object = owned;
+    drawing_state.selected_object = selected;
     drawing_restore_dc();
-    EXPECT_EQ(provider.get_dc_calls, 2);
+    EXPECT_EQ(calls(), std::make_tuple(0, 2, 2));
+    EXPECT_EQ(GetCurrentObject(provider.dc, OBJ_PEN), owned);
+    EXPECT_EQ(GetCurrentObject(provider.dc, OBJ_FONT), selected);
     EXPECT_EQ(GetROP2(provider.dc), R2_NOT);
     EXPECT_EQ(GetBkMode(provider.dc), TRANSPARENT);
     EXPECT_EQ(GetBkColor(provider.dc), 0xFFFFFFu);
@@ -243,74 +215,74 @@ TEST_F(DrawingTest, BufferAndDcAccessSwitchOnDemand) {
     EXPECT_EQ(GetTextAlign(provider.dc) & TA_UPDATECP, UINT(TA_UPDATECP));
     EXPECT_EQ(GetCurrentObject(provider.dc, OBJ_BRUSH), drawing_state.brush);
     drawing_restore_dc(); // the DC is in use already
-    EXPECT_EQ(provider.get_dc_calls, 2);
     drawing_end();
-    EXPECT_EQ(provider.release_calls, 1);
+    EXPECT_EQ(calls(), std::make_tuple(1, 2, 2));
+    EXPECT_EQ(GetObjectType(owned), 0u);
+    EXPECT_EQ(drawing_state.owned_object, nullptr);
+    EXPECT_EQ(GetObjectType(selected), DWORD(OBJ_FONT));
+    SelectObject(provider.dc, GetStockObject(SYSTEM_FONT));
+    DeleteObject(selected);
 }
 
-TEST_F(DrawingTest, RestoreWithoutModeSelectsTheDrawingBrush) {
-    DrawingOutput output = buffer_output(PIXEL_FORMAT_R8, 4);
-    ASSERT_NE(drawing_begin(&output), nullptr);
-    drawing_plot(0, 0, 1);
-    drawing_restore_dc();
-    EXPECT_EQ(GetCurrentObject(provider.dc, OBJ_BRUSH), drawing_state.brush);
-    EXPECT_EQ(GetROP2(provider.dc), R2_COPYPEN);
+// Plots into the 4 x 3 buffer whose pixel (0, 0) lies `base` bytes into the guarded memory
+// change only the `size` bytes `offset` bytes from (0, 0), fetching the buffer once; format 9
+// is no buffer format, so its plot goes through the DC into the 8 x 8 bitmap.
+TEST_F(DrawingTest, BufferPlotsStoreTheirPackedValueAndNothingElse) {
+    const int32_t white = 0x00FFFFFF;
+    // Rows of 5 pixels' room for a target 4 pixels wide: of these only the last lies inside.
+    const std::vector<POINT> outside_but_last = {
+        {-1, 0},        {4, 0},         {4, 2},         {0, -1},  {0, 3}, {INT32_MAX, 0},
+        {0, INT32_MAX}, {INT32_MIN, 0}, {0, INT32_MIN}, {-1, -1}, {3, 2}};
+    const struct {
+        int32_t format, pitch, base, color;
+        std::vector<POINT> plots;
+        int32_t offset;
+        uint32_t stored;
+        size_t size;
+    } cases[] = {
+        {PIXEL_FORMAT_XRGB8888, 16, 64, 0x00336699, {{2, 1}}, 24, 0x00996633, 4},
+        {PIXEL_FORMAT_RGB565, 16, 64, white, {{2, 1}}, 20, 0xFFFF, 2},
+        {PIXEL_FORMAT_RGB555, 16, 64, white, {{2, 1}}, 20, 0x7FFF, 2},
+        {PIXEL_FORMAT_R8, 16, 64, 0x00FFFF80, {{2, 1}}, 18, 0x80, 1},
+        {PIXEL_FORMAT_RGB565, 16, 64, 0x00123456, {{2, 1}}, 20, 0x51A2, 2},
+        {PIXEL_FORMAT_RGB555, 16, 64, 0x00123456, {{2, 1}}, 20, 0x28C2, 2},
+        {PIXEL_FORMAT_XRGB8888, 20, 64, white, outside_but_last, 52, 0x00FFFFFF, 4},
+        // Rows shorter than the buffer's width: the pixels that do not fit are skipped.
+        {PIXEL_FORMAT_XRGB8888, 8, 64, white, {{2, 0}, {1, 2}}, 20, 0x00FFFFFF, 4},
+        // Bottom-up rows: row 0 is the highest address and rows go downward.
+        {PIXEL_FORMAT_R8, -4, 128, 0x42, {{3, 2}}, -5, 0x42, 1},
+        {9, 16, 64, 0x0000FF, {{4, 5}}, 0, 0, 0},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(&c - cases);
+        provider.release_calls = provider.get_dc_calls = provider.get_buffer_calls = 0;
+        memset(provider.memory, 0xAA, sizeof provider.memory);
+        provider.buffer = provider.memory + c.base;
+        DrawingOutput output = buffer_output(c.format, c.pitch);
+        ASSERT_NE(drawing_begin(&output), nullptr);
+        for (POINT p : c.plots)
+            drawing_plot(p.x, p.y, c.color);
+        drawing_end();
+        uint8_t expected[sizeof provider.memory];
+        memset(expected, 0xAA, sizeof expected);
+        memcpy(expected + c.base + c.offset, &c.stored, c.size);
+        for (size_t i = 0; i < sizeof expected; i++)
+            ASSERT_EQ(provider.memory[i], expected[i]) << "byte " << i;
+        EXPECT_EQ(calls(), std::make_tuple(1, 0, c.size ? 1 : 0));
+        EXPECT_EQ(dib_pixel(4, 5), c.size ? 0u : 0x0000FFu);
+    }
 }
 
-TEST_F(DrawingTest, OtherBufferFormatsPlotThroughTheDc) {
-    DrawingOutput output = buffer_output(9, 16);
-    ASSERT_NE(drawing_begin(&output), nullptr);
-    drawing_plot(4, 5, 0x0000FF);
-    EXPECT_EQ(provider.get_buffer_calls, 0);
-    EXPECT_EQ(provider.get_dc_calls, 0);
-    EXPECT_EQ(dib_pixel(4, 5), 0x0000FFu);
-    drawing_end();
-    EXPECT_EQ(provider.release_calls, 1);
-    EXPECT_EQ(provider.memory[64], 0xAA);
-}
-
-TEST_F(DrawingTest, BufferPlotsOutsideTheBufferWriteNothing) {
-    // Rows of 5 pixels' room for a target 4 pixels wide: x = 4 fits the row, not the target.
-    DrawingOutput output = buffer_output(PIXEL_FORMAT_XRGB8888, 20);
-    ASSERT_NE(drawing_begin(&output), nullptr);
-    const POINT outside[] = {{-1, 0},        {4, 0},         {4, 2},         {0, -1},
-                             {0, 3},         {INT32_MAX, 0}, {0, INT32_MAX}, {INT32_MIN, 0},
-                             {0, INT32_MIN}, {-1, -1}};
-    for (POINT p : outside)
-        drawing_plot(p.x, p.y, 0x00FFFFFF);
-    for (uint8_t byte : provider.memory)
-        ASSERT_EQ(byte, 0xAA);
-    drawing_plot(3, 2, 0x00FFFFFF); // the last pixel is inside
-    EXPECT_EQ(provider.buffer[2 * 20 + 12], 0xFF);
-    EXPECT_EQ(provider.buffer[2 * 20 + 16], 0xAA);
-    drawing_end();
-}
-
-TEST_F(DrawingTest, BufferRowsFollowThePitch) {
-    // Rows shorter than the buffer's width: the pixels that do not fit are skipped.
-    DrawingOutput narrow = buffer_output(PIXEL_FORMAT_XRGB8888, 8);
-    ASSERT_NE(drawing_begin(&narrow), nullptr);
-    drawing_plot(2, 0, 0x00FFFFFF);
-    drawing_plot(1, 2, 0x00FFFFFF);
-    for (int i = 0; i < 64 + 20; i++)
-        ASSERT_EQ(provider.memory[i], 0xAA) << i;
-    EXPECT_EQ(provider.buffer[2 * 8 + 4], 0xFF);
-    drawing_end();
-
-    // Bottom-up rows: row 0 is the highest address and rows go downward.
-    memset(provider.memory, 0xAA, sizeof provider.memory);
-    provider.buffer = provider.memory + 128;
-    DrawingOutput upward = buffer_output(PIXEL_FORMAT_R8, -4);
-    ASSERT_NE(drawing_begin(&upward), nullptr);
-    drawing_plot(3, 2, 0x42);
-    EXPECT_EQ(provider.memory[128 - 8 + 3], 0x42);
-    drawing_end();
-}
-
+// A restore without a mode selects the drawing brush; a provider without a DC keeps the buffer
+// in use, and the mode set meanwhile reaches the DC once one is given.
 TEST_F(DrawingTest, AProviderWithoutDcKeepsTheBufferInUse) {
     DrawingOutput output = buffer_output(PIXEL_FORMAT_R8, 4);
     ASSERT_NE(drawing_begin(&output), nullptr);
     HBRUSH brush = drawing_state.brush;
+    drawing_plot(0, 0, 1);
+    drawing_restore_dc();
+    EXPECT_EQ(GetCurrentObject(provider.dc, OBJ_BRUSH), drawing_state.brush);
+    EXPECT_EQ(GetROP2(provider.dc), R2_COPYPEN);
     drawing_plot(0, 0, 1);
     provider.dc_available = false;
     drawing_mode(MODE_INVERT);
@@ -319,9 +291,8 @@ TEST_F(DrawingTest, AProviderWithoutDcKeepsTheBufferInUse) {
     EXPECT_EQ(drawing_state.dc, provider.dc);
     drawing_plot(1, 0, 2);
     EXPECT_EQ(provider.buffer[1], 2);
-    EXPECT_EQ(provider.get_buffer_calls, 1);
-
-    provider.dc_available = true; // the stored mode reaches the DC once one is given
+    EXPECT_EQ(provider.get_buffer_calls, 2);
+    provider.dc_available = true;
     drawing_restore_dc();
     EXPECT_EQ(GetROP2(provider.dc), R2_NOT);
     drawing_end();

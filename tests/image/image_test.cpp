@@ -1,10 +1,12 @@
 #include "runtime/core/core_private.h"
 #include "runtime/image/image_private.h"
 #include "runtime/runtime.h"
-#include "tests/image/image_test_support.h"
 #include "tests/support/pixels.h"
 #include "tests/support/test_support.h"
 #include <commctrl.h>
+#include <string.h>
+#include <tuple>
+#include <vector>
 
 static ObjectTable *image_table() {
     return image_library().image_table;
@@ -24,15 +26,41 @@ static int table_entries() {
     return count;
 }
 
+// A memory DC holding the bitmap while it lives; `old` is null when another DC holds it.
+struct HeldBitmap {
+    HDC dc = CreateCompatibleDC(nullptr);
+    HGDIOBJ old;
+    explicit HeldBitmap(HANDLE bitmap) : old(SelectObject(dc, bitmap)) {}
+    ~HeldBitmap() {
+        if (old) SelectObject(dc, old);
+        DeleteDC(dc);
+    }
+};
+
 // A fresh bitmap is black on this platform whatever the library does, so what its fill must
 // leave is checked instead: a bitmap that no DC holds, which a DC of its own can take.
 static bool selectable(HANDLE bitmap) {
-    HDC dc = CreateCompatibleDC(nullptr);
-    HGDIOBJ old = SelectObject(dc, bitmap);
-    if (old) SelectObject(dc, old);
-    DeleteDC(dc);
-    return old != nullptr;
+    return HeldBitmap(bitmap).old != nullptr;
 }
+
+// An image whose handle is an icon, as only libraries outside this program make; or null.
+static HICON icon_image(ObjectNumber number) {
+    const int side = 32;
+    BYTE and_mask[side * side / 8], xor_mask[side * side / 8] = {};
+    memset(and_mask, 0xFF, sizeof and_mask);
+    HICON icon = CreateIcon(GetModuleHandleA(nullptr), side, side, 1, 1, and_mask, xor_mask);
+    auto *record = static_cast<ImageRecord *>(object_table_alloc(image_table(), number));
+    if (!icon || !record) return nullptr;
+    record->bitmap = icon;
+    return icon;
+}
+
+// Stand-ins for platform calls, answering what Wine never answers.
+struct Refused {
+    static HDC WINAPI display_dc(LPCSTR, LPCSTR, LPCSTR, const DEVMODEA *) { return nullptr; }
+    static HDC WINAPI memory_dc(HDC) { return nullptr; }
+    static BOOL WINAPI common_controls(const INITCOMMONCONTROLSEX *) { return FALSE; }
+};
 
 class ImageTest : public testing::Test {
   protected:
@@ -42,13 +70,13 @@ class ImageTest : public testing::Test {
     }
 };
 
-TEST_F(ImageTest, DisplayImageIsInTheDisplayFormatAndFree) {
+// The application's picture: in the display's format, free, and drawn through its output.
+TEST_F(ImageTest, DisplayImageIsInTheDisplayFormatAndDrawnThroughItsOutput) {
     HANDLE bitmap = reinterpret_cast<HANDLE>(image_create(0, 513, 513));
     ASSERT_NE(bitmap, nullptr);
     EXPECT_EQ(image_handle(0), bitmap);
     EXPECT_EQ(GetObjectType(bitmap), DWORD(OBJ_BITMAP));
-    EXPECT_EQ(image_width(0), 513);
-    EXPECT_EQ(image_height(0), 513);
+    EXPECT_EQ(std::make_pair(image_width(0), image_height(0)), std::make_pair(513, 513));
     HDC display = CreateDCA("DISPLAY", nullptr, nullptr, nullptr);
     int display_bits = GetDeviceCaps(display, BITSPIXEL);
     DeleteDC(display);
@@ -57,51 +85,57 @@ TEST_F(ImageTest, DisplayImageIsInTheDisplayFormatAndFree) {
     EXPECT_EQ(record_of(0)->flags, 128);
     EXPECT_EQ(read_pixels(bitmap).width, 513);
     EXPECT_TRUE(selectable(bitmap));
+
+    const DrawingOutput *output = image_output(0);
+    ASSERT_NE(output, nullptr);
+    EXPECT_EQ(std::make_tuple(output->kind, output->window, output->release, output->buffer),
+              std::make_tuple(OUTPUT_DC, HWND(), &image_output_release, nullptr));
+    EXPECT_EQ(output->get_dc, nullptr);
+    HDC dc = output->dc;
+    EXPECT_EQ(image_library().output_block->output_dc, dc);
+    EXPECT_EQ(GetCurrentObject(dc, OBJ_BITMAP), bitmap);
+
+    ASSERT_EQ(drawing_begin(output), dc);
+    drawing_plot(0, 0, 0x0000FF);
+    drawing_end();
+    EXPECT_EQ(GetObjectType(dc), 0u);
+    EXPECT_EQ(image_library().output_block->output_dc, nullptr);
+    Pixels pixels = read_pixels(bitmap);
+    ASSERT_FALSE(pixels.data.empty());
+    EXPECT_EQ(pixels.at(0, 0), 0x0000FFu);
+    EXPECT_EQ(pixels.at(1, 0), 0u);
+
+    // The output handed out earlier is spent: beginning it again draws nowhere.
+    EXPECT_EQ(drawing_begin(output), nullptr);
 }
 
-TEST_F(ImageTest, DibSectionsTakeTheirBitCount) {
+// Each creation deletes the number's bitmap before it, even a failing one (13 bits).
+TEST_F(ImageTest, DibSectionsTakeTheirBitCountAndReplaceTheImageOfTheirNumber) {
+    HANDLE previous = nullptr;
     for (int32_t depth : {8, 24, 32}) {
-        HANDLE bitmap = reinterpret_cast<HANDLE>(image_create_with_depth(3, 7, 5, depth));
-        ASSERT_NE(bitmap, nullptr) << depth;
-        EXPECT_EQ(record_of(3)->depth, depth);
-        EXPECT_EQ(record_of(3)->flags, 0);
-        EXPECT_EQ(image_width(3), 7);
-        EXPECT_EQ(image_height(3), 5);
-        EXPECT_TRUE(selectable(bitmap)) << depth;
+        SCOPED_TRACE(depth);
+        HANDLE bitmap = reinterpret_cast<HANDLE>(image_create_with_depth(3, depth, 5, depth));
+        ASSERT_NE(bitmap, nullptr);
+        EXPECT_EQ(GetObjectType(previous), 0u);
+        previous = bitmap;
+        EXPECT_EQ(image_handle(3), bitmap);
+        EXPECT_EQ(std::make_pair(record_of(3)->depth, record_of(3)->flags),
+                  std::make_pair(uint8_t(depth), uint8_t(0)));
+        EXPECT_EQ(std::make_pair(image_width(3), image_height(3)), std::make_pair(depth, 5));
+        EXPECT_TRUE(selectable(bitmap));
+        if (depth != 8) continue;
+        // A paletted DIB takes its whole colour table from the creation's info: all 256
+        // entries must be there, and black, or the colours would come from whatever followed.
+        RGBQUAD colors[256];
+        memset(colors, 0x55, sizeof colors);
+        EXPECT_EQ(GetDIBColorTable(HeldBitmap(bitmap).dc, 0, 256, colors), 256u);
+        for (const RGBQUAD &color : colors)
+            ASSERT_EQ(color.rgbRed | color.rgbGreen | color.rgbBlue, 0);
     }
-}
-
-// A paletted DIB takes the whole colour table from the creation's info: all 256 entries
-// must be there, and black, or the picture's colours would come from whatever followed.
-TEST_F(ImageTest, APalettedImageHasAWholeBlackColourTable) {
-    HANDLE bitmap = reinterpret_cast<HANDLE>(image_create_with_depth(3, 7, 5, 8));
-    ASSERT_NE(bitmap, nullptr);
-    HDC dc = CreateCompatibleDC(nullptr);
-    HGDIOBJ old = SelectObject(dc, bitmap);
-    RGBQUAD colors[256];
-    memset(colors, 0x55, sizeof colors);
-    EXPECT_EQ(GetDIBColorTable(dc, 0, 256, colors), 256u);
-    SelectObject(dc, old);
-    DeleteDC(dc);
-    for (const RGBQUAD &color : colors)
-        ASSERT_EQ(color.rgbRed | color.rgbGreen | color.rgbBlue, 0);
-}
-
-TEST_F(ImageTest, RecreatingANumberDeletesTheOldBitmap) {
-    HANDLE first = reinterpret_cast<HANDLE>(image_create(0, 10, 10));
-    ASSERT_NE(first, nullptr);
-    HANDLE second = reinterpret_cast<HANDLE>(image_create(0, 20, 30));
-    ASSERT_NE(second, nullptr);
-    EXPECT_EQ(GetObjectType(first), 0u);
-    EXPECT_EQ(image_handle(0), second);
-    EXPECT_EQ(image_width(0), 20);
-    EXPECT_EQ(image_height(0), 30);
-
-    // The old image goes even when the new bitmap cannot be made (13 bits is no format).
-    EXPECT_EQ(image_create_with_depth(0, 10, 10, 13), 0);
-    EXPECT_EQ(GetObjectType(second), 0u);
-    EXPECT_EQ(image_handle(0), nullptr);
-    EXPECT_EQ(image_width(0), 0);
+    EXPECT_EQ(image_create_with_depth(3, 10, 10, 13), 0);
+    EXPECT_EQ(GetObjectType(previous), 0u);
+    EXPECT_EQ(image_handle(3), nullptr);
+    EXPECT_EQ(image_width(3), 0);
 }
 
 TEST_F(ImageTest, AnyIdImagesWorkAsNumbers) {
@@ -110,8 +144,7 @@ TEST_F(ImageTest, AnyIdImagesWorkAsNumbers) {
     ASSERT_NE(number, ANY_ID);
     HANDLE bitmap = image_handle(number);
     ASSERT_NE(bitmap, nullptr);
-    EXPECT_EQ(image_width(number), 20);
-    EXPECT_EQ(image_height(number), 10);
+    EXPECT_EQ(std::make_pair(image_width(number), image_height(number)), std::make_pair(20, 10));
     EXPECT_EQ(record_of(number)->depth, 24);
 
     const DrawingOutput *output = image_output(number);
@@ -131,8 +164,10 @@ TEST_F(ImageTest, AnyIdImagesWorkAsNumbers) {
     EXPECT_NE(image_handle(display), nullptr);
 }
 
-TEST_F(ImageTest, MissingAndHostileNumbersAnswerNothing) {
-    ASSERT_NE(image_create(0, 4, 4), 0);
+// Numbers that name no image answer nothing; failed creations leave no record behind.
+TEST_F(ImageTest, MissingNumbersAnswerNothingAndFailedCreationsLeaveNoRecord) {
+    HANDLE kept = reinterpret_cast<HANDLE>(image_create(7, 4, 4));
+    ASSERT_NE(kept, nullptr);
     // A fake record whose first word looks alive: only records the table made count.
     ImageRecord fake = {reinterpret_cast<HANDLE>(intptr_t(0x1234)), 5, 5, 32, 0};
     const ObjectNumber numbers[] = {-2,         5,          image_table()->capacity,
@@ -146,13 +181,8 @@ TEST_F(ImageTest, MissingAndHostileNumbersAnswerNothing) {
     }
     EXPECT_EQ(image_create(-2, 4, 4), 0);
     image_free(ANY_ID);
-    EXPECT_NE(image_handle(0), nullptr);
+    EXPECT_EQ(image_handle(7), kept);
     EXPECT_EQ(fake.bitmap, reinterpret_cast<HANDLE>(intptr_t(0x1234)));
-}
-
-TEST_F(ImageTest, FailedCreationsLeaveNoRecord) {
-    HANDLE kept = reinterpret_cast<HANDLE>(image_create(7, 4, 4));
-    ASSERT_NE(kept, nullptr);
     int entries = table_entries();
     // A side below 1 makes nothing (the platform would hand out its one shared 1 x 1
     // bitmap), and the image of that number stays.
@@ -177,27 +207,82 @@ TEST_F(ImageTest, FailedCreationsLeaveNoRecord) {
     heap_fail_reset();
     EXPECT_EQ(image_handle(capacity + 40), nullptr);
     EXPECT_EQ(table_entries(), entries);
+
+    // Without a display DC no bitmap is made; the numbered image is gone all the same.
+    PlatformPatch no_display("gdi32.dll", "CreateDCA",
+                             reinterpret_cast<const void *>(Refused::display_dc));
+    ASSERT_NE(no_display.original(), nullptr);
+    EXPECT_EQ(image_create(ANY_ID, 4, 4), 0);
+    EXPECT_EQ(image_create(7, 4, 4), 0);
+    EXPECT_EQ(GetObjectType(kept), 0u);
+    EXPECT_EQ(table_entries(), entries - 1);
 }
 
-TEST_F(ImageTest, FreeTellsBitmapsFromIcons) {
+// The process holds about 65,500 GDI objects: more cycles than that exhaust them if one
+// leaks. Twenty refused outputs of an icon leave the last few free entries free.
+TEST_F(ImageTest, OutputCyclesAndRefusalsLeakNothing) {
+    HANDLE bitmap = reinterpret_cast<HANDLE>(image_create_with_depth(0, 4, 4, 32));
+    ASSERT_NE(bitmap, nullptr);
+    for (int i = 0; i < 70000; i++) {
+        ASSERT_NE(drawing_begin(image_output(0)), nullptr) << i;
+        ASSERT_NE(drawing_state.brush, nullptr) << i;
+        drawing_plot(i & 3, 1, 0x0000FF);
+        drawing_end();
+    }
+    Pixels pixels = read_pixels(bitmap);
+    ASSERT_FALSE(pixels.data.empty());
+    EXPECT_EQ(pixels.at(3, 1), 0x0000FFu);
+
     HICON icon = icon_image(6);
     ASSERT_NE(icon, nullptr);
-    EXPECT_EQ(image_output(6), nullptr); // an icon cannot be drawn into
+    std::vector<HBRUSH> filler;
+    for (HBRUSH brush; (brush = CreateSolidBrush(0)) != nullptr;)
+        filler.push_back(brush);
+    const int spare = 8;
+    for (int i = 0; i < spare && !filler.empty(); i++, filler.pop_back())
+        DeleteObject(filler.back());
+    int refused = 0;
+    for (int i = 0; i < 20; i++)
+        refused += image_output(6) == nullptr;
+    std::vector<HBRUSH> probe;
+    for (HBRUSH brush; int(probe.size()) < spare && (brush = CreateSolidBrush(0)) != nullptr;)
+        probe.push_back(brush);
+    for (const std::vector<HBRUSH> &brushes : {probe, filler})
+        for (HBRUSH brush : brushes)
+            DeleteObject(brush);
+    EXPECT_EQ(refused, 20);
+    EXPECT_EQ(int(probe.size()), spare);
     image_free(6);
     EXPECT_EQ(image_handle(6), nullptr);
     EXPECT_FALSE(DestroyIcon(icon)); // already destroyed
 }
 
-TEST_F(ImageTest, OutputFailsForABitmapSelectedElsewhere) {
+// No output without a memory DC, for a bitmap held elsewhere, or without the output block.
+TEST_F(ImageTest, OutputFailsWhereItCannotBeMade) {
     HANDLE bitmap = reinterpret_cast<HANDLE>(image_create(0, 4, 4));
-    HDC other = CreateCompatibleDC(nullptr);
-    HGDIOBJ previous = SelectObject(other, bitmap);
-    ASSERT_NE(previous, nullptr);
-    EXPECT_EQ(image_output(0), nullptr);
-    EXPECT_EQ(image_library().output_block->output_dc, nullptr);
-    SelectObject(other, previous);
-    DeleteDC(other);
-    EXPECT_NE(image_output(0), nullptr);
+    ASSERT_NE(bitmap, nullptr);
+    {
+        PlatformPatch no_dc("gdi32.dll", "CreateCompatibleDC",
+                            reinterpret_cast<const void *>(Refused::memory_dc));
+        ASSERT_NE(no_dc.original(), nullptr);
+        EXPECT_NE(image_create(1, 4, 4), 0) << "the fill is skipped, the image made";
+        EXPECT_EQ(image_output(1), nullptr);
+    }
+    EXPECT_EQ(image_width(1), 4);
+    {
+        HeldBitmap other(bitmap);
+        ASSERT_NE(other.old, nullptr);
+        EXPECT_EQ(image_output(0), nullptr);
+        EXPECT_EQ(image_library().output_block->output_dc, nullptr);
+    }
+    {
+        Replaced<ImageOutputBlock *> no_block(image_library().output_block, nullptr);
+        EXPECT_EQ(image_output(0), nullptr);
+        image_output_release();
+        image_free(0);
+        EXPECT_EQ(GetObjectType(bitmap), 0u);
+    }
+    EXPECT_NE(image_output(1), nullptr);
     image_output_release();
 }
 
@@ -222,36 +307,18 @@ TEST_F(ImageTest, LibraryEndFreesEveryImageAndStaysUsable) {
     EXPECT_NE(image_handle(2), nullptr);
 }
 
-TEST_F(ImageTest, OutputDrawsIntoTheImageAndReleasesItsDc) {
-    HANDLE bitmap = reinterpret_cast<HANDLE>(image_create(0, 513, 513));
-    const DrawingOutput *output = image_output(0);
-    ASSERT_NE(output, nullptr);
-    EXPECT_EQ(output->kind, OUTPUT_DC);
-    EXPECT_EQ(output->window, nullptr);
-    EXPECT_EQ(output->release, image_output_release);
-    EXPECT_EQ(output->buffer, nullptr);
-    EXPECT_EQ(output->get_dc, nullptr);
-    HDC dc = output->dc;
-    EXPECT_EQ(image_library().output_block->output_dc, dc);
-    EXPECT_EQ(GetCurrentObject(dc, OBJ_BITMAP), bitmap);
-
-    ASSERT_EQ(drawing_begin(output), dc);
-    drawing_plot(0, 0, 0x0000FF);
-    drawing_end();
-    EXPECT_EQ(GetObjectType(dc), 0u);
-    EXPECT_EQ(image_library().output_block->output_dc, nullptr);
-    Pixels pixels = read_pixels(bitmap);
-    ASSERT_FALSE(pixels.data.empty());
-    EXPECT_EQ(pixels.at(0, 0), 0x0000FFu);
-    EXPECT_EQ(pixels.at(1, 0), 0u);
-
-    // The output handed out earlier is spent: beginning it again draws nowhere.
-    EXPECT_EQ(drawing_begin(output), nullptr);
-}
-
-TEST_F(ImageTest, ASecondOutputEndsTheDrawingOfTheFirst) {
+// The next output, or freeing the image, ends the drawing; freeing another image does not.
+TEST_F(ImageTest, ASecondOutputOrFreeingTheImageEndsTheDrawing) {
     HANDLE first = reinterpret_cast<HANDLE>(image_create(0, 8, 8));
     HANDLE second = reinterpret_cast<HANDLE>(image_create(1, 8, 8));
+    const DrawingOutput *taken = image_output(0);
+    ASSERT_NE(taken, nullptr);
+    HDC taken_dc = taken->dc;
+    ASSERT_NE(image_create(2, 8, 8), 0);
+    image_free(2);
+    EXPECT_EQ(image_library().output_block->output_dc, taken_dc);
+    EXPECT_EQ(image_output(5), nullptr); // no image 5, and the output taken before is over
+    EXPECT_EQ(GetObjectType(taken_dc), 0u);
     ASSERT_NE(drawing_begin(image_output(0)), nullptr);
     HDC first_dc = drawing_state.dc;
     HBRUSH first_brush = drawing_state.brush;
@@ -266,30 +333,19 @@ TEST_F(ImageTest, ASecondOutputEndsTheDrawingOfTheFirst) {
     ASSERT_NE(second_dc, nullptr);
     EXPECT_EQ(GetObjectType(second_dc), DWORD(OBJ_MEMDC));
     drawing_plot(2, 2, 0xFF0000);
-    drawing_end();
+    EXPECT_EQ(GetPixel(second_dc, 2, 2), 0xFF0000u);
     EXPECT_EQ(read_pixels(first).at(1, 1), 0x0000FFu);
-    EXPECT_EQ(read_pixels(second).at(2, 2), 0xFF0000u);
-}
-
-TEST_F(ImageTest, FreeingTheImageBeingDrawnEndsTheDrawing) {
-    HANDLE bitmap = reinterpret_cast<HANDLE>(image_create(0, 8, 8));
-    ASSERT_NE(drawing_begin(image_output(0)), nullptr);
-    HDC dc = drawing_state.dc;
-    drawing_plot(1, 1, 0x0000FF);
-    image_free(0);
-    EXPECT_EQ(GetObjectType(bitmap), 0u);
-    EXPECT_EQ(GetObjectType(dc), 0u);
+    image_free(1);
+    EXPECT_EQ(GetObjectType(second), 0u);
+    EXPECT_EQ(GetObjectType(second_dc), 0u);
     EXPECT_EQ(drawing_state.dc, nullptr);
-    drawing_plot(2, 2, 0x0000FF); // nothing is current any more
+    drawing_plot(3, 3, 0x0000FF); // nothing is current any more
     drawing_end();
 }
 
-// A program that ends its runtime and starts it again, as the tests of the application do.
-BOOL WINAPI no_common_controls(const INITCOMMONCONTROLSEX *) {
-    return FALSE;
-}
-
-// ... and makes no further heaps; a start whose common controls fail does not count as one.
+// A restart, as the application's tests do, makes no further heaps (a start whose common
+// controls fail does not count) and no second pair of drawing objects, without either of
+// which the drawing library is not ready.
 TEST(ImageLibTest, StartingAgainGivesAnEmptyLibraryAndKeepsTheDrawingObjects) {
     ASSERT_NE(image_create(0, 4, 4), 0);
     runtime_end();
@@ -299,7 +355,7 @@ TEST(ImageLibTest, StartingAgainGivesAnEmptyLibraryAndKeepsTheDrawingObjects) {
     DWORD heaps = GetProcessHeaps(0, nullptr);
     {
         PlatformPatch failing("comctl32.dll", "InitCommonControlsEx",
-                              reinterpret_cast<const void *>(no_common_controls));
+                              reinterpret_cast<const void *>(Refused::common_controls));
         ASSERT_NE(failing.original(), nullptr);
         EXPECT_FALSE(runtime_start());
         runtime_end();
@@ -311,8 +367,17 @@ TEST(ImageLibTest, StartingAgainGivesAnEmptyLibraryAndKeepsTheDrawingObjects) {
     EXPECT_EQ(image_handle(0), nullptr);
     EXPECT_NE(image_create(0, 4, 4), 0);
     image_free(0);
-    EXPECT_EQ(drawing_state.default_brush, brush);
-    EXPECT_EQ(drawing_state.default_pen, pen);
-    EXPECT_EQ(GetObjectType(brush), DWORD(OBJ_BRUSH));
-    EXPECT_EQ(GetObjectType(pen), DWORD(OBJ_PEN));
+    EXPECT_EQ(std::make_pair(drawing_state.default_brush, drawing_state.default_pen),
+              std::make_pair(brush, pen));
+    EXPECT_EQ(std::make_pair(GetObjectType(brush), GetObjectType(pen)),
+              std::make_pair(DWORD(OBJ_BRUSH), DWORD(OBJ_PEN)));
+    {
+        Replaced<HBRUSH> no_brush(drawing_state.default_brush, nullptr);
+        EXPECT_FALSE(drawing_ready());
+        drawing_init();
+        EXPECT_EQ(drawing_state.default_brush, nullptr);
+        EXPECT_EQ(drawing_state.default_pen, pen);
+    }
+    Replaced<HPEN> no_pen(drawing_state.default_pen, nullptr);
+    EXPECT_FALSE(drawing_ready());
 }
