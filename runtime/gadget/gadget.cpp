@@ -59,7 +59,6 @@ void gadget_lib_end() {
 
 intptr_t gadget_register(ObjectNumber number, GadgetRecord *record, HWND control,
                          const GadgetTypeOps *ops) {
-    if (!record || !control) return 0;
     bool dynamic = number == ANY_ID;
     if (dynamic) number = reinterpret_cast<ObjectNumber>(record);
     record->window = control;
@@ -90,9 +89,7 @@ LRESULT CALLBACK gadget_window_proc(HWND window, UINT message, WPARAM wparam, LP
     ObjectNumber number = 0;
     GadgetRecord *record = gadget_record_of_control(window, &number);
     if (!record) return DefWindowProcA(window, message, wparam, lparam);
-    LRESULT result = record->prev_proc
-                         ? CallWindowProcA(record->prev_proc, window, message, wparam, lparam)
-                         : DefWindowProcA(window, message, wparam, lparam);
+    LRESULT result = CallWindowProcA(record->prev_proc, window, message, wparam, lparam);
     if (message == WM_NCDESTROY) gadget_cleanup(window, number);
     return result;
 }

@@ -81,10 +81,10 @@ static GadgetListSave *attach_record(HWND window, const ListPropertyName &name) 
         heap_free(app_heap(), record);
         return nullptr;
     }
-    SetLastError(0);
+    // Every window has a procedure, so no previous one means the platform refused.
     LONG_PTR previous =
         SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(gadget_list_proc));
-    if (!previous && GetLastError() != 0) {
+    if (!previous) {
         RemovePropA(window, name.text);
         heap_free(app_heap(), record);
         return nullptr;

@@ -71,7 +71,7 @@ GadgetRecord *gadget_record(ObjectNumber number);
 // A registered control's record, its number stored when `number` is not null; else null.
 GadgetRecord *gadget_record_of_control(HWND control, ObjectNumber *number);
 
-// Registers a kind's control; its handle (for ANY_ID the number), 0 for no record or control.
+// Registers a kind's control in its slot; the control's handle, or for ANY_ID the number.
 intptr_t gadget_register(ObjectNumber number, GadgetRecord *record, HWND control,
                          const GadgetTypeOps *ops);
 LRESULT CALLBACK gadget_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);

@@ -114,8 +114,9 @@ static bool icon_size(HICON icon, SIZE *size) {
     ICONINFO info;
     if (!GetIconInfo(icon, &info)) return false;
     bool known = info.hbmColor && bitmap_size(info.hbmColor, size);
-    if (info.hbmMask) DeleteObject(info.hbmMask);
-    if (info.hbmColor) DeleteObject(info.hbmColor);
+    // Both are the caller's to delete; deleting a null handle is harmless.
+    DeleteObject(info.hbmMask);
+    DeleteObject(info.hbmColor);
     return known;
 }
 
