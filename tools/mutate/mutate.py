@@ -2,6 +2,7 @@
 sources, rebuilds what it touches and runs the unit test programs that execute it, stopping
 at the first that fails. Started by scripts/mutate, which provides the Wine environment."""
 import argparse
+import fcntl
 import json
 import os
 import shlex
@@ -84,7 +85,15 @@ def say(text):
 
 
 def select(args, by_file):
-    """The mutants to plant, and the ones asked for by id or report that no longer exist."""
+    """The mutants to plant, and the ones asked for by id or report that no longer exist.
+    With --file, a sample is drawn from those files alone."""
+    if args.file:
+        files = {Path(f).as_posix().lstrip('./') for f in args.file}
+        unknown = files - set(by_file)
+        if unknown:
+            sys.exit(f'no mutants in: {", ".join(sorted(unknown))} (files: app/ and runtime/ '
+                     '.cpp, and headers with inline functions)')
+        by_file = {f: ms for f, ms in by_file.items() if f in files}
     every = [m for ms in by_file.values() for m in ms]
     gone = []
     if args.only:
@@ -93,34 +102,34 @@ def select(args, by_file):
         chosen = [known[i] for i in ids if i in known]
         gone = [f'{i}: no mutant has this id' for i in ids if i not in known]
     elif args.survivors:
-        earlier = json.loads(Path(args.survivors).read_text())
-        wanted = [r for r in earlier['mutants'] if r['status'] == 'survived']
-        by_key = {}
-        for m in every:
-            by_key.setdefault(m.key(), []).append(m)
-        chosen, seen = [], set()
-        for r in wanted:
-            key = (r['file'], joined(r['original']), joined(r['mutated']))
-            matches = [m for m in by_key.get(key, []) if m.id not in seen]
-            if not matches:
-                gone.append(f"{r['id']} {r['file']}:{r['line']}: `{joined(r['original'])}` -> "
-                            f"`{joined(r['mutated'])}`")
-                continue
-            same_id = [m for m in matches if m.id == r['id']]
-            m = (same_id or matches)[0]
-            seen.add(m.id)
-            chosen.append(m)
+        chosen, gone = survivors_of(Path(args.survivors), every, set(by_file))
     else:
         chosen = plan.sample(by_file, args.seed, per_file=args.per_file, count=args.count,
                              minimum=MINIMUM_PER_FILE)
-    if args.file:
-        files = {Path(f).as_posix().lstrip('./') for f in args.file}
-        unknown = files - set(by_file)
-        if unknown:
-            sys.exit(f'no mutants in: {", ".join(sorted(unknown))} (files: app/ and runtime/ '
-                     '.cpp, and headers with inline functions)')
-        chosen = [m for m in chosen if m.file in files]
     return sorted(chosen, key=lambda m: (m.file, m.start, m.id)), gone
+
+
+def survivors_of(report_path, every, files):
+    """The mutants of the given files that survived in an earlier report, found again by
+    their text."""
+    earlier = json.loads(report_path.read_text())
+    by_key = {}
+    for m in every:
+        by_key.setdefault(m.key(), []).append(m)
+    chosen, gone, seen = [], [], set()
+    for r in earlier['mutants']:
+        if r['status'] != 'survived' or r['file'] not in files:
+            continue
+        key = (r['file'], joined(r['original']), joined(r['mutated']))
+        matches = [m for m in by_key.get(key, []) if m.id not in seen]
+        if not matches:
+            gone.append(f"{r['id']} {r['file']}:{r['line']}: `{joined(r['original'])}` -> "
+                        f"`{joined(r['mutated'])}`")
+            continue
+        m = ([m for m in matches if m.id == r['id']] or matches)[0]
+        seen.add(m.id)
+        chosen.append(m)
+    return chosen, gone
 
 
 def selection_text(args):
@@ -178,14 +187,28 @@ class Run:
                      'selection': selection_text(args)}
 
     def prepare(self):
-        self.dir.mkdir(parents=True, exist_ok=True)
-        changed = build.sync_copy(self.root, self.copy)
-        say(f'copy of the working tree in {self.copy}: {changed} files written')
-        self.by_file, self.left_out = plan.all_mutants(self.copy)
+        """Finds the mutants. A list reads the working tree itself, whose text the copy will
+        have, and leaves the copy alone: a run may be using it."""
+        tree = self.root
+        if not self.args.list:
+            self.dir.mkdir(parents=True, exist_ok=True)
+            self.lock()
+            changed = build.sync_copy(self.root, self.copy)
+            say(f'copy of the working tree in {self.copy}: {changed} files written')
+            tree = self.copy
+        self.by_file, self.left_out = plan.all_mutants(tree)
         self.chosen, self.gone = select(self.args, self.by_file)
         every_key = {m.key() for ms in self.by_file.values() for m in ms}
-        self.listed, self.unmatched = plan.read_equivalents(self.copy / EQUIVALENTS, every_key)
+        self.listed, self.unmatched = plan.read_equivalents(tree / EQUIVALENTS, every_key)
         self.by_id = {m.id: m for m in self.chosen}
+
+    def lock(self):
+        """One run at a time: a second would plant its mutants in the first's copy."""
+        self.lock_file = open(self.dir / 'run.lock', 'w')
+        try:
+            fcntl.flock(self.lock_file, fcntl.LOCK_EX | fcntl.LOCK_NB)
+        except OSError:
+            sys.exit(f'another scripts/mutate is running in {self.dir}; wait for it to end')
 
     def build_baseline(self):
         self.programs = build.test_programs(self.copy)
