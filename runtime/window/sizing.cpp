@@ -1,17 +1,23 @@
 #include "runtime/window/window_private.h"
 #include <windowsx.h>
 
-// Where the pointer sits inside the rectangle: on the left and top edges, 2 pixels
-// inside the right and bottom edges, 2 pixels inside the top-left corner, or in place.
-enum SizingAnchor {
-    ANCHOR_STAY,
-    ANCHOR_LEFT,
-    ANCHOR_LEFT_IN,
-    ANCHOR_RIGHT_IN,
-    ANCHOR_TOP,
-    ANCHOR_TOP_IN,
-    ANCHOR_BOTTOM_IN
+// How far inside the right and bottom edges, and the top-left corner, the pointer sits.
+static const int32_t EDGE_INSET = 2;
+
+// Where the pointer goes on one axis: an edge of the rectangle moved by `inset`, or, without
+// an edge, where the pointer already is.
+struct SizingAnchor {
+    LONG RECT::*edge;
+    int32_t inset;
 };
+
+static constexpr SizingAnchor ANCHOR_STAY = {nullptr, 0};
+static constexpr SizingAnchor ANCHOR_LEFT = {&RECT::left, 0};
+static constexpr SizingAnchor ANCHOR_LEFT_IN = {&RECT::left, EDGE_INSET};
+static constexpr SizingAnchor ANCHOR_RIGHT_IN = {&RECT::right, -EDGE_INSET};
+static constexpr SizingAnchor ANCHOR_TOP = {&RECT::top, 0};
+static constexpr SizingAnchor ANCHOR_TOP_IN = {&RECT::top, EDGE_INSET};
+static constexpr SizingAnchor ANCHOR_BOTTOM_IN = {&RECT::bottom, -EDGE_INSET};
 
 // System cursors, by resource number.
 static const int32_t CURSOR_SIZENWSE = 32642;
@@ -50,8 +56,6 @@ static const int32_t SIZING_KEY_STEP = 10;
 // WM_SYSCOMMAND's wParam: the command in the high bits, for SC_SIZE the edge in the low four.
 static const WPARAM SYSCOMMAND_MASK = 0xFFF0;
 static const WPARAM SIZE_EDGE_MASK = 0x000F;
-// How far inside the right and bottom edges, and the top-left corner, the pointer sits.
-static const int32_t EDGE_INSET = 2;
 
 // Rectangles and pointer positions may come from a window's own WM_SIZING or
 // WM_GETMINMAXINFO handling, so every sum saturates instead of overflowing.
@@ -191,24 +195,8 @@ static void sizing_pointer_step(SizingState *state, HWND window, LPARAM lparam) 
     sizing_move_window(window, &state->rect);
 }
 
-static int32_t sizing_anchor_value(SizingAnchor anchor, const RECT *rect, int32_t stay) {
-    switch (anchor) {
-    case ANCHOR_LEFT:
-        return rect->left;
-    case ANCHOR_LEFT_IN:
-        return add_sat(rect->left, EDGE_INSET);
-    case ANCHOR_RIGHT_IN:
-        return add_sat(rect->right, -EDGE_INSET);
-    case ANCHOR_TOP:
-        return rect->top;
-    case ANCHOR_TOP_IN:
-        return add_sat(rect->top, EDGE_INSET);
-    case ANCHOR_BOTTOM_IN:
-        return add_sat(rect->bottom, -EDGE_INSET);
-    case ANCHOR_STAY:
-        break;
-    }
-    return stay;
+static int32_t sizing_anchor_value(const SizingAnchor &anchor, const RECT *rect, int32_t stay) {
+    return anchor.edge ? add_sat(rect->*anchor.edge, anchor.inset) : stay;
 }
 
 static const SizingEdgeChange *sizing_find_edge_change(WPARAM key, int32_t edge) {
