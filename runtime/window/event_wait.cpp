@@ -45,9 +45,10 @@ static bool key_down(int key) {
 
 static ACCEL *find_shortcut(WindowRecord *record, BYTE flags, WORD key);
 
-// The shortcut of the active window that a key-down message stands for, or null.
+// The shortcut of the active window that a translated key message stands for, or null. Every
+// entry is a virtual-key entry, which the platform translates from key-down messages alone,
+// so the message's wParam is the key.
 static ACCEL *shortcut_of_key(HWND active, const MSG *msg) {
-    if (msg->message != WM_KEYDOWN && msg->message != WM_SYSKEYDOWN) return nullptr;
     WindowRecord *record =
         window_record(window_number_from_property(GetPropA(active, WINDOW_ID_PROPERTY)));
     if (!record) return nullptr;
@@ -147,9 +148,9 @@ static ACCEL *find_shortcut(WindowRecord *record, BYTE flags, WORD key) {
     return nullptr;
 }
 
-// Makes room for one more entry; on failure the old array stays as it was.
+// Makes room for one more entry; on failure the old array stays as it was. Entries differ in
+// key or modifiers, so there are never more than 2^19 of them and the count cannot overflow.
 static ACCEL *append_shortcut(WindowRecord *record) {
-    if (record->shortcut_count == INT32_MAX) return nullptr;
     SIZE_T bytes = (SIZE_T(record->shortcut_count) + 1) * sizeof(ACCEL);
     void *grown = record->shortcuts ? heap_realloc(app_heap(), 0, record->shortcuts, bytes)
                                     : heap_alloc(app_heap(), 0, bytes);
