@@ -16,9 +16,10 @@ static bool tab_is_stop(HWND window) {
            (GetWindowLongA(window, GWL_STYLE) & WS_TABSTOP) != 0;
 }
 
+// A name that cannot be read stays empty, and so names no MDI child.
 static bool tab_is_mdi_child(HWND window) {
-    char name[sizeof MDI_CHILD_CLASS + 1];
-    if (GetClassNameA(window, name, sizeof name) == 0) return false;
+    char name[sizeof MDI_CHILD_CLASS + 1] = {};
+    GetClassNameA(window, name, sizeof name);
     return strcmp(name, MDI_CHILD_CLASS) == 0;
 }
 

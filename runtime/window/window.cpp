@@ -312,17 +312,21 @@ int32_t window_close(ObjectNumber number) {
     return 1;
 }
 
+// A live record's window exists (its record goes at WM_NCDESTROY), so its client rectangle
+// can be read.
 int32_t window_inner_width(ObjectNumber number) {
     WindowRecord *record = window_record(number);
-    RECT rect;
-    if (!record || !GetClientRect(record->window, &rect)) return 0;
+    RECT rect = {};
+    if (!record) return 0;
+    GetClientRect(record->window, &rect);
     return rect.right - rect.left;
 }
 
 int32_t window_inner_height(ObjectNumber number) {
     WindowRecord *record = window_record(number);
-    RECT rect;
-    if (!record || !GetClientRect(record->window, &rect)) return 0;
+    RECT rect = {};
+    if (!record) return 0;
+    GetClientRect(record->window, &rect);
     int32_t height = rect.bottom - rect.top;
     if (GetMenu(record->window) && !record->mdi_client) height += GetSystemMetrics(SM_CYMENU);
     return height;

@@ -96,7 +96,8 @@ void unregister_pending_classes();
 LRESULT CALLBACK window_class_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 // The runtime's own part of the class procedure: hooks, callbacks and event translation.
 LRESULT window_event_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
-// Queues an event, merged with an equal newest one; null (the event lost) without room.
+// Queues an event in the live event state, merged with an equal newest one; null (the event
+// lost) without room.
 PostedEvent *event_queue_post(EventState *state, int32_t event, intptr_t window);
 void event_state_release(void *block);
 // True when `block` is a live block of the application heap of at least `least` bytes.

@@ -11,7 +11,7 @@ static BOOL CALLBACK syscolor_broadcast_proc(HWND child, LPARAM) {
 }
 
 // The runtime window that a message belongs to: the window itself or its nearest
-// ancestor that carries a window number.
+// ancestor that carries a window number; none for a null window.
 struct MessageTarget {
     ObjectNumber number;
     HWND numbered_window;
@@ -33,7 +33,6 @@ static MessageTarget find_target(HWND window) {
 }
 
 PostedEvent *event_queue_post(EventState *state, int32_t event, intptr_t window) {
-    if (!state) return nullptr;
     PostedEvent *tail = state->queue_tail;
     if (tail && tail->event == event && tail->window == window) return tail;
     TolerateFailure lost_event(FAILURE_LOST_EVENT);
@@ -239,7 +238,7 @@ LRESULT window_event_proc(HWND window, UINT message, WPARAM wparam, LPARAM lpara
     if (sizing != NOT_HANDLED) return sizing;
 
     EventState *state = window_event_state();
-    MessageTarget target = window ? find_target(window) : MessageTarget{ANY_ID, nullptr, nullptr};
+    MessageTarget target = find_target(window);
     WindowCallback callback = target.record && target.record->event_callback
                                   ? target.record->event_callback
                                   : (state ? state->global_callback : nullptr);
