@@ -78,18 +78,19 @@ TEST_F(RuntimeWindow, TabKeysMoveTheFocusUntilTheShortcutIsReplaced) {
     ASSERT_TRUE(t1 && t2 && t3);
     SetFocus(t1);
     events_seen.clear();
-
-    press_and_settle(VK_TAB);
-    EXPECT_EQ(GetFocus(), t2);
-    press_and_settle(VK_TAB);
-    EXPECT_EQ(GetFocus(), t3);
-    press_and_settle(VK_TAB);
-    EXPECT_EQ(GetFocus(), t1);
-    press_and_settle(VK_TAB, true);
-    EXPECT_EQ(GetFocus(), t3);
+    const struct {
+        bool shift;
+        HWND focus;
+    } steps[] = {{false, t2}, {false, t3}, {false, t1}, {true, t3}};
+    for (const auto &step : steps) {
+        press_and_settle(VK_TAB, step.shift);
+        EXPECT_EQ(GetFocus(), step.focus);
+    }
     EXPECT_EQ(count_of(EVENT_MENU), 0);
 
+    // Rebinding Tab replaces its entry; Shift+Tab keeps moving the focus, without an event.
     ASSERT_NE(shortcut_add(NUMBER, VK_TAB, 5), nullptr);
+    EXPECT_EQ(window_record(NUMBER)->shortcut_count, 2);
     events_seen.clear();
     press_and_settle(VK_TAB);
     EXPECT_EQ(GetFocus(), t3);
@@ -97,6 +98,8 @@ TEST_F(RuntimeWindow, TabKeysMoveTheFocusUntilTheShortcutIsReplaced) {
     EXPECT_EQ(event_menu(), 5);
     press_and_settle(VK_TAB, true);
     EXPECT_EQ(GetFocus(), t2);
+    EXPECT_EQ(count_of(EVENT_MENU), 1);
+    EXPECT_EQ(event_menu(), 5);
 }
 
 TEST_F(RuntimeWindow, TheEventWaitKeepsReturningEventsWhileTheWindowIsSized) {

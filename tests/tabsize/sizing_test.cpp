@@ -148,11 +148,18 @@ class SizingLoop : public testing::Test {
         pointer_button(false);
         button_down = false;
     }
-    // An arrow key through the input queue; the pointer has come to rest afterwards.
-    void arrow(WORD key) {
+    // An arrow key through the input queue. Then the loop's edge must be `edge` and the
+    // pointer at `pointer`; when the key came the pointer's shape was `cursor` (0: not
+    // checked) and the window stood at `rect`, where it must stand still.
+    void arrow(WORD key, int32_t edge, POINT pointer, int32_t cursor, const RECT &rect) {
+        SCOPED_TRACE(key);
         probe.key_window = {};
-        probe.key_shape = nullptr;
         press_and_settle(key);
+        EXPECT_EQ(sizing()->edge, edge);
+        EXPECT_TRUE(pointer_at(pointer));
+        EXPECT_TRUE(!cursor || probe.key_shape == shared_cursor(cursor)) << cursor;
+        EXPECT_EQ(probe.key_window, rect);
+        EXPECT_EQ(window_rect(window), rect);
     }
     // Puts the pointer at REST and starts a keyboard sizing of the window; answers the
     // window's rectangle at the start.
@@ -175,49 +182,53 @@ class SizingLoop : public testing::Test {
     }
 };
 
-TEST_F(SizingLoop, WithoutFullWindowDraggingThePlatformSizes) {
-    ASSERT_TRUE(drag_full.set(FALSE));
-    SizingState before = *sizing();
-    EXPECT_EQ(sizing_handle_message(window, WM_SYSCOMMAND, SC_SIZE | WMSZ_RIGHT, 0), NOT_HANDLED);
-    EXPECT_EQ(sizing_handle_message(window, WM_SYSCOMMAND, SC_SIZE, 0), NOT_HANDLED);
-    EXPECT_EQ(memcmp(&before, sizing(), sizeof before), 0);
-    EXPECT_NE(GetCapture(), window);
-    pump_for(20);
-    EXPECT_EQ(probe.enter_count, 0);
-    EXPECT_EQ(probe.loop_queries, 0);
-}
-
 HWND WINAPI no_capture(HWND) {
     return nullptr;
 }
+BOOL WINAPI no_setting(UINT, UINT, void *, UINT) {
+    return FALSE;
+}
 
-TEST_F(SizingLoop, IdleItTakesOnlyTheSizeCommand) {
-    SizingState before = *sizing();
-    EXPECT_EQ(sizing_handle_message(window, WM_SYSCOMMAND, SC_MOVE | 2, 0), NOT_HANDLED);
-    EXPECT_EQ(sizing_handle_message(window, WM_SYSCOMMAND, SC_MAXIMIZE, 0), NOT_HANDLED);
-    EXPECT_EQ(sizing_handle_message(window, WM_MOUSEMOVE, 0, 0), NOT_HANDLED);
-    EXPECT_EQ(sizing_handle_message(window, WM_KEYDOWN, VK_RETURN, 0), NOT_HANDLED);
-    EXPECT_EQ(sizing_handle_message(window, WM_CAPTURECHANGED, 0, 0), NOT_HANDLED);
-    EXPECT_EQ(memcmp(&before, sizing(), sizeof before), 0);
-
+// Idle, the loop takes nothing but the size command, and that only where it can run: with
+// full-window dragging on (a setting that cannot be read counts as off), a state block, a
+// window whose rectangle can be read, and the capture. Elsewhere the platform sizes.
+TEST_F(SizingLoop, IdleItTakesOnlyASizeCommandThatCanRun) {
+    const SizingState before = *sizing();
+    auto expect_ignored = [&](HWND target, UINT message, WPARAM wparam) {
+        EXPECT_EQ(sizing_handle_message(target, message, wparam, 0), NOT_HANDLED)
+            << message << " " << wparam;
+        EXPECT_EQ(memcmp(&before, sizing(), sizeof before), 0);
+        EXPECT_NE(GetCapture(), target);
+    };
+    for (UINT message : {WM_MOUSEMOVE, WM_KEYDOWN, WM_CAPTURECHANGED})
+        expect_ignored(window, message, VK_RETURN);
+    for (WPARAM command : {SC_MOVE | 2, SC_MAXIMIZE})
+        expect_ignored(window, WM_SYSCOMMAND, command);
+    ASSERT_TRUE(drag_full.set(FALSE));
+    for (WPARAM command : {SC_SIZE | WMSZ_RIGHT, SC_SIZE})
+        expect_ignored(window, WM_SYSCOMMAND, command);
+    ASSERT_TRUE(drag_full.set(TRUE));
+    {
+        PlatformPatch unreadable("user32.dll", "SystemParametersInfoA",
+                                 reinterpret_cast<const void *>(no_setting));
+        ASSERT_NE(unreadable.original(), nullptr);
+        expect_ignored(window, WM_SYSCOMMAND, SC_SIZE | WMSZ_RIGHT);
+    }
     {
         Replaced<SizingState *> none(window_library().sizing_state, nullptr);
         EXPECT_EQ(sizing_handle_message(window, WM_SYSCOMMAND, SC_SIZE | WMSZ_RIGHT, 0),
                   NOT_HANDLED);
     }
     EXPECT_NE(GetCapture(), window);
-
-    // A window whose rectangle cannot be read is left to the platform.
     HWND gone = make_window(WS_OVERLAPPEDWINDOW, 0, 0, 100, 100);
     DestroyWindow(gone);
-    EXPECT_EQ(sizing_handle_message(gone, WM_SYSCOMMAND, SC_SIZE | WMSZ_RIGHT, 0), NOT_HANDLED);
-    EXPECT_EQ(memcmp(&before, sizing(), sizeof before), 0);
-
-    // Without the capture no loop starts.
+    expect_ignored(gone, WM_SYSCOMMAND, SC_SIZE | WMSZ_RIGHT);
     PlatformPatch refused("user32.dll", "SetCapture", reinterpret_cast<const void *>(no_capture));
     ASSERT_NE(refused.original(), nullptr);
-    EXPECT_EQ(sizing_handle_message(window, WM_SYSCOMMAND, SC_SIZE | WMSZ_RIGHT, 0), NOT_HANDLED);
-    EXPECT_EQ(memcmp(&before, sizing(), sizeof before), 0);
+    expect_ignored(window, WM_SYSCOMMAND, SC_SIZE | WMSZ_RIGHT);
+    pump_for(20);
+    EXPECT_EQ(probe.enter_count, 0);
+    EXPECT_EQ(probe.loop_queries, 0);
 }
 
 // Taking the capture tells the window that held it; the loop that took it goes on.
@@ -261,17 +272,17 @@ TEST_F(SizingLoop, StartFillsTheLimitsAndTheWindowCompletesThem) {
         EXPECT_EQ(sizing()->edge, WMSZ_RIGHT);
         EXPECT_EQ(sizing()->keyboard_mode, 0);
         ASSERT_EQ(probe.loop_queries, 1);
-        const MINMAXINFO &seen = probe.limits_seen;
-        EXPECT_EQ(seen.ptReserved.x, 0);
-        EXPECT_EQ(seen.ptReserved.y, 0);
-        EXPECT_EQ(seen.ptMaxSize.x, GetSystemMetrics(SM_CXMAXIMIZED));
-        EXPECT_EQ(seen.ptMaxSize.y, GetSystemMetrics(SM_CYMAXIMIZED));
-        EXPECT_EQ(seen.ptMaxPosition.x, c.max_position.x);
-        EXPECT_EQ(seen.ptMaxPosition.y, c.max_position.y);
-        EXPECT_EQ(seen.ptMinTrackSize.x, GetSystemMetrics(SM_CXMINTRACK));
-        EXPECT_EQ(seen.ptMinTrackSize.y, GetSystemMetrics(SM_CYMINTRACK));
-        EXPECT_EQ(seen.ptMaxTrackSize.x, GetSystemMetrics(SM_CXMAXTRACK));
-        EXPECT_EQ(seen.ptMaxTrackSize.y, GetSystemMetrics(SM_CYMAXTRACK));
+        const MINMAXINFO &l = probe.limits_seen;
+        const POINT seen[5] = {l.ptReserved, l.ptMaxSize, l.ptMaxPosition, l.ptMinTrackSize,
+                               l.ptMaxTrackSize};
+        const POINT expected[5] = {
+            {0, 0},
+            {GetSystemMetrics(SM_CXMAXIMIZED), GetSystemMetrics(SM_CYMAXIMIZED)},
+            c.max_position,
+            {GetSystemMetrics(SM_CXMINTRACK), GetSystemMetrics(SM_CYMINTRACK)},
+            {GetSystemMetrics(SM_CXMAXTRACK), GetSystemMetrics(SM_CYMAXTRACK)}};
+        for (int i = 0; i < 5; i++)
+            EXPECT_TRUE(seen[i].x == expected[i].x && seen[i].y == expected[i].y) << i;
         EXPECT_EQ(sizing()->limits.ptMinTrackSize.x, 150);
         EXPECT_EQ(sizing()->limits.ptMaxTrackSize.y, 480);
         ReleaseCapture();
@@ -306,99 +317,83 @@ TEST_F(SizingLoop, ButtonDownIsSentOnlyWhenTheButtonStateReadsZero) {
     ReleaseCapture();
 }
 
-TEST_F(SizingLoop, DraggingTheRightBorderStaysWithinTheTrackSizes) {
-    limit_tracking({250, 150}, {500, 400});
-    RECT start_rect = window_rect(window);
-    int32_t mid_y = (start_rect.top + start_rect.bottom) / 2;
-    press({start_rect.right - 2, mid_y});
-    ASSERT_EQ(sizing()->active, 1);
-    EXPECT_EQ(sizing()->edge, WMSZ_RIGHT);
-    EXPECT_EQ(sizing()->keyboard_mode, 0);
-
-    ASSERT_TRUE(pointer_move(start_rect.left + 350, mid_y));
-    EXPECT_EQ(sizing()->rect.right, start_rect.left + 352);
-    EXPECT_EQ(window_rect(window), sizing()->rect);
-
-    ASSERT_TRUE(pointer_move(start_rect.left + 800, mid_y));
-    EXPECT_EQ(sizing()->rect.right, start_rect.left + 500);
-    EXPECT_EQ(window_rect(window).right, start_rect.left + 500);
-
-    ASSERT_TRUE(pointer_move(start_rect.left - 50, mid_y));
-    RECT expected = {start_rect.left, start_rect.top, start_rect.left + 250, start_rect.bottom};
-    EXPECT_EQ(sizing()->rect, expected);
-    EXPECT_EQ(window_rect(window), expected);
-
-    release();
-    EXPECT_EQ(sizing()->active, 0);
-    EXPECT_EQ(window_rect(window), expected);
-    pump_for(20);
-    EXPECT_EQ(probe.enter_count, 1);
-    EXPECT_EQ(probe.exit_count, 1);
-    EXPECT_GE(probe.sizing_count, 3);
+// The right border stays within the track sizes; the left edge dragged past the right edge
+// stops at the minimum width.
+TEST_F(SizingLoop, DraggedBordersStayWithinTheTrackSizes) {
+    const RECT s = window_rect(window);
+    const LONG l = s.left, t = s.top, r = s.right, b = s.bottom, y = (t + b) / 2;
+    // The edge; where the button goes down; then three moves of the pointer, each with the
+    // rectangle's left and right edges afterwards.
+    const LONG cases[][8] = {
+        {WMSZ_RIGHT, r - 2, l + 350, l + 352, l + 800, l + 500, l - 50, l + 250},
+        {WMSZ_LEFT, l + 2, r + 100, r - 250, l - 150, l - 150, 0, r - 500}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c[0]);
+        MoveWindow(window, l, t, r - l, b - t, TRUE);
+        probe = SizingProbe{};
+        limit_tracking({250, 150}, {500, 400});
+        press({c[1], y});
+        ASSERT_EQ(sizing()->active, 1);
+        EXPECT_EQ(sizing()->edge, c[0]);
+        EXPECT_EQ(sizing()->keyboard_mode, 0);
+        RECT expected = s;
+        for (int i = 2; i < 8; i += 2) {
+            ASSERT_TRUE(pointer_move(c[i], y));
+            (c[0] == WMSZ_RIGHT ? expected.right : expected.left) = c[i + 1];
+            EXPECT_EQ(sizing()->rect, expected) << i;
+            EXPECT_EQ(window_rect(window), expected) << i;
+        }
+        release();
+        EXPECT_EQ(sizing()->active, 0);
+        EXPECT_EQ(window_rect(window), expected);
+        pump_for(20);
+        EXPECT_EQ(probe.enter_count, 1);
+        EXPECT_EQ(probe.exit_count, 1);
+        EXPECT_GE(probe.sizing_count, 3);
+    }
 }
 
-TEST_F(SizingLoop, TheLeftEdgeDraggedPastTheRightEdgeStopsAtTheMinimum) {
-    limit_tracking({250, 150}, {500, 400});
-    RECT start_rect = window_rect(window);
-    int32_t mid_y = (start_rect.top + start_rect.bottom) / 2;
-    press({start_rect.left + 2, mid_y});
-    ASSERT_EQ(sizing()->active, 1);
-    EXPECT_EQ(sizing()->edge, WMSZ_LEFT);
-
-    ASSERT_TRUE(pointer_move(start_rect.right + 100, mid_y));
-    EXPECT_EQ(sizing()->rect.left, start_rect.right - 250);
-    EXPECT_EQ(sizing()->rect.right, start_rect.right);
-    EXPECT_EQ(window_rect(window), sizing()->rect);
-
-    ASSERT_TRUE(pointer_move(start_rect.left - 150, mid_y));
-    EXPECT_EQ(sizing()->rect.left, start_rect.left - 150);
-    ASSERT_TRUE(pointer_move(0, mid_y));
-    EXPECT_EQ(sizing()->rect.left, start_rect.right - 500);
-    release();
-    EXPECT_EQ(window_rect(window).left, start_rect.right - 500);
-    EXPECT_EQ(window_rect(window).right, start_rect.right);
-}
-
+// Right picks the right edge (IDC_SIZEWE), where the pointer changes nothing, and a second
+// Right steps; Down turns the side into the bottom-right corner (IDC_SIZENWSE), where every
+// arrow steps.
 TEST_F(SizingLoop, KeyboardSizingPicksEdgesThenStepsByTen) {
-    RECT start_rect = start_by_keyboard();
+    const RECT s = start_by_keyboard();
     EXPECT_EQ(sizing()->keyboard_mode, 1);
     EXPECT_EQ(sizing()->edge, 0);
     EXPECT_EQ(sizing()->saved_cursor.x, 120);
     EXPECT_EQ(sizing()->saved_cursor.y, 150);
     EXPECT_EQ(GetCursor(), shared_cursor(32646)); // IDC_SIZEALL
-
-    arrow(VK_RIGHT);
-    EXPECT_EQ(sizing()->edge, WMSZ_RIGHT);
-    EXPECT_TRUE(pointer_at({start_rect.right - 2, 150}));
-    EXPECT_EQ(probe.key_shape, shared_cursor(32644)); // IDC_SIZEWE
-    EXPECT_EQ(probe.key_window, start_rect);
-    EXPECT_EQ(window_rect(window), start_rect); // the pointer there changes nothing
-
-    arrow(VK_RIGHT);
-    RECT wider = start_rect;
-    wider.right += 10;
-    EXPECT_EQ(probe.key_window, wider);
-    EXPECT_TRUE(pointer_at({start_rect.right + 8, 150}));
-    EXPECT_EQ(window_rect(window), wider);
-
-    // Down turns the side into the bottom-right corner, where every arrow steps.
-    arrow(VK_DOWN);
-    EXPECT_EQ(sizing()->edge, WMSZ_BOTTOMRIGHT);
-    EXPECT_TRUE(pointer_at({wider.right - 2, wider.bottom - 2}));
-    EXPECT_EQ(probe.key_shape, shared_cursor(32642)); // IDC_SIZENWSE
-    EXPECT_EQ(window_rect(window), wider);
-    arrow(VK_DOWN);
-    RECT taller = wider;
-    taller.bottom += 10;
-    EXPECT_EQ(probe.key_window, taller);
-    arrow(VK_LEFT);
-    taller.right -= 10;
-    EXPECT_EQ(probe.key_window, taller);
-
-    EXPECT_EQ(probe.arrow_keys, 5); // the window's own key handling still saw them
-    end_with(VK_ESCAPE, taller);
+    const LONG l = s.left, t = s.top, r = s.right + 10, b = s.bottom;
+    arrow(VK_RIGHT, WMSZ_RIGHT, {s.right - 2, 150}, 32644, s);
+    arrow(VK_RIGHT, WMSZ_RIGHT, {r - 2, 150}, 0, {l, t, r, b});
+    arrow(VK_DOWN, WMSZ_BOTTOMRIGHT, {r - 2, b - 2}, 32642, {l, t, r, b});
+    arrow(VK_DOWN, WMSZ_BOTTOMRIGHT, {r - 2, b + 8}, 0, {l, t, r, b + 10});
+    arrow(VK_DOWN, WMSZ_BOTTOMRIGHT, {r - 2, b + 18}, 0, {l, t, r, b + 20});
+    arrow(VK_LEFT, WMSZ_BOTTOMRIGHT, {r - 12, b + 18}, 0, {l, t, r - 10, b + 20});
+    arrow(VK_UP, WMSZ_BOTTOMRIGHT, {r - 12, b + 8}, 0, {l, t, r - 10, b + 10});
+    EXPECT_EQ(probe.arrow_keys, 7); // the window's own key handling still saw them
+    end_with(VK_ESCAPE, {l, t, r - 10, b + 10});
     EXPECT_EQ(probe.enter_count, 1);
     EXPECT_EQ(probe.exit_count, 1);
+
+    // Up then Left picks the top-left corner without a jump: the next pointer update, at the
+    // pointer's place, changes nothing.
+    const RECT w = start_by_keyboard();
+    arrow(VK_UP, WMSZ_TOP, {120, w.top}, 32645, w); // IDC_SIZENS
+    arrow(VK_LEFT, WMSZ_TOPLEFT, {w.left + 2, w.top + 2}, 32642, w);
+    EXPECT_EQ(sizing()->rect, w);
+    ASSERT_TRUE(pointer_move(w.left + 2, w.top + 2));
+    EXPECT_EQ(sizing()->keyboard_mode, 0);
+    EXPECT_EQ(sizing()->rect, w);
+    EXPECT_EQ(window_rect(window), w);
+    end_with(VK_ESCAPE, w);
+}
+
+BOOL WINAPI no_pointer(POINT *) {
+    return FALSE;
+}
+HANDLE WINAPI no_image(HINSTANCE, const char *, UINT, int, int, UINT) {
+    return nullptr;
 }
 
 TEST_F(SizingLoop, ReturnAtOnceLeavesTheWindowAndPutsThePointerBack) {
@@ -416,27 +411,28 @@ TEST_F(SizingLoop, ReturnAtOnceLeavesTheWindowAndPutsThePointerBack) {
     EXPECT_EQ(window_rect(window), start_rect);
     EXPECT_EQ(probe.enter_count, 2);
     EXPECT_EQ(probe.exit_count, 2);
-}
 
-TEST_F(SizingLoop, UpThenLeftPicksTheTopLeftCornerWithoutAJump) {
-    RECT start_rect = start_by_keyboard();
-    arrow(VK_UP);
-    EXPECT_EQ(sizing()->edge, WMSZ_TOP);
-    EXPECT_TRUE(pointer_at({120, start_rect.top}));
-    EXPECT_EQ(probe.key_shape, shared_cursor(32645)); // IDC_SIZENS
-    arrow(VK_LEFT);
-    EXPECT_EQ(sizing()->edge, WMSZ_TOPLEFT);
-    EXPECT_TRUE(pointer_at({start_rect.left + 2, start_rect.top + 2}));
-    EXPECT_EQ(probe.key_shape, shared_cursor(32642)); // IDC_SIZENWSE
-    EXPECT_EQ(sizing()->rect, start_rect);
+    // A pointer that cannot be read goes back to the window's centre, and an arrow then
+    // changes nothing; a cursor shape that cannot be loaded leaves the one shown.
+    HCURSOR shown = SetCursor(LoadCursorA(nullptr, IDC_CROSS)), cross = GetCursor();
+    {
+        PlatformPatch unread("user32.dll", "GetCursorPos",
+                             reinterpret_cast<const void *>(no_pointer));
+        PlatformPatch no_shape("user32.dll", "LoadImageA",
+                               reinterpret_cast<const void *>(no_image));
+        ASSERT_TRUE(unread.original() && no_shape.original());
+        start(window, 0);
+        EXPECT_EQ(GetCursor(), cross);
+        EXPECT_EQ(SendMessageA(window, WM_KEYDOWN, VK_RIGHT, 0), 0);
+        EXPECT_EQ(sizing()->edge, 0);
+        EXPECT_EQ(probe.sizing_count, 0);
+        EXPECT_EQ(SendMessageA(window, WM_KEYDOWN, VK_RETURN, 0), 0);
+    }
+    SetCursor(shown);
+    EXPECT_TRUE(pointer_at(
+        {(start_rect.left + start_rect.right) / 2, (start_rect.top + start_rect.bottom) / 2}));
+    settle_pointer();
     EXPECT_EQ(window_rect(window), start_rect);
-
-    // The next pointer update, at the pointer's place, changes nothing.
-    ASSERT_TRUE(pointer_move(start_rect.left + 2, start_rect.top + 2));
-    EXPECT_EQ(sizing()->keyboard_mode, 0);
-    EXPECT_EQ(sizing()->rect, start_rect);
-    EXPECT_EQ(window_rect(window), start_rect);
-    end_with(VK_ESCAPE, start_rect);
 }
 
 TEST_F(SizingLoop, ArrowKeysTurnAnEdgeIntoASideOrACornerAndPlaceThePointer) {
@@ -461,16 +457,17 @@ TEST_F(SizingLoop, ArrowKeysTurnAnEdgeIntoASideOrACornerAndPlaceThePointer) {
         {VK_DOWN, 2, 8, 32642, {r.right - 2, r.bottom - 2}},
     };
     for (const Case &c : cases) {
+        SCOPED_TRACE(testing::Message() << "key " << c.key << " from " << c.from);
         ASSERT_TRUE(place_pointer(p));
         start(window, WPARAM(c.from));
         EXPECT_EQ(SendMessageA(window, WM_KEYDOWN, c.key, 0), 0); // DefWindowProcA's answer
-        EXPECT_TRUE(pointer_at(c.at)) << "key " << c.key << " from " << c.from;
-        EXPECT_EQ(sizing()->edge, c.to) << "key " << c.key << " from " << c.from;
-        EXPECT_EQ(GetCursor(), shared_cursor(c.cursor)) << "key " << c.key << " from " << c.from;
+        EXPECT_TRUE(pointer_at(c.at));
+        EXPECT_EQ(sizing()->edge, c.to);
+        EXPECT_EQ(GetCursor(), shared_cursor(c.cursor));
         EXPECT_EQ(sizing()->rect, r);
         ReleaseCapture();
         settle_pointer();
-        ASSERT_EQ(window_rect(window), r) << "key " << c.key << " from " << c.from;
+        ASSERT_EQ(window_rect(window), r);
     }
 }
 
@@ -540,19 +537,28 @@ TEST_F(SizingLoop, OnlyTheWindowHoldingTheCaptureFollowsTheInput) {
     EXPECT_EQ(sizing_handle_message(other, WM_MOUSEMOVE, 0, 0), NOT_HANDLED);
     EXPECT_EQ(sizing_handle_message(other, WM_LBUTTONUP, 0, 0), NOT_HANDLED);
     EXPECT_EQ(window_rect(other), other_rect);
-    EXPECT_EQ(sizing_handle_message(window, WM_KEYDOWN, 'A', 0), NOT_HANDLED);
+    for (WPARAM key : {WPARAM('A'), WPARAM(VK_SPACE)}) // no arrows
+        EXPECT_EQ(sizing_handle_message(window, WM_KEYDOWN, key, 0), NOT_HANDLED);
+    EXPECT_EQ(probe.sizing_count, 0);
     ReleaseCapture();
     EXPECT_EQ(sizing()->active, 0);
     EXPECT_EQ(window_rect(window), start_rect);
 }
 
+// Unless a case says otherwise, the rectangle (100,100)-(400,300) with widths 50..500 and
+// heights 40..400.
 struct ApplyCase {
     int32_t edge, x, y;
     RECT expected;
+    RECT rect = {100, 100, 400, 300};
+    POINT min = {50, 40}, max = {500, 400};
 };
 
+// Extreme values saturate instead of overflowing.
 TEST(SizingApplyPoint, EachEdgeFollowsThePointerWithinTheLimits) {
-    // Rectangle (100,100)-(400,300); widths 50..500, heights 40..400.
+    const int32_t MAX = INT32_MAX, MIN = INT32_MIN;
+    const RECT home = {100, 100, 400, 300}, low = {MIN + 20, 0, MIN + 30, 100};
+    const POINT none = {0, 0}, all = {MAX, MAX};
     const ApplyCase cases[] = {
         {0, 1000, 1000, {100, 100, 400, 300}},
         {WMSZ_LEFT, 150, 0, {150, 100, 400, 300}},
@@ -572,39 +578,20 @@ TEST(SizingApplyPoint, EachEdgeFollowsThePointerWithinTheLimits) {
         {WMSZ_BOTTOMLEFT, 150, 200, {150, 100, 400, 202}},
         {WMSZ_BOTTOMRIGHT, 200, 200, {100, 100, 202, 202}},
         {WMSZ_BOTTOMRIGHT, 0, 0, {100, 100, 150, 140}},
+        {WMSZ_BOTTOMRIGHT, MAX, MAX, {100, 100, MAX, MAX}, home, none, all},
+        // The width and height stop at the maximum.
+        {WMSZ_TOPLEFT, MIN, MIN, {400 - MAX, 300 - MAX, 400, 300}, home, none, all},
+        {WMSZ_LEFT, MIN + 25, 0, {MIN, 0, MIN + 30, 100}, low, {1000, 0}, all},
     };
     for (const ApplyCase &c : cases) {
         SizingState state = {};
-        state.rect = {100, 100, 400, 300};
-        state.limits.ptMinTrackSize = {50, 40};
-        state.limits.ptMaxTrackSize = {500, 400};
+        state.rect = c.rect;
+        state.limits.ptMinTrackSize = c.min;
+        state.limits.ptMaxTrackSize = c.max;
         state.edge = c.edge;
         sizing_apply_point(&state, c.x, c.y);
         EXPECT_EQ(state.rect, c.expected) << "edge " << c.edge << " at " << c.x << "," << c.y;
     }
-}
-
-TEST(SizingApplyPoint, ExtremeValuesSaturateInsteadOfOverflowing) {
-    SizingState state = {};
-    state.rect = {100, 100, 400, 300};
-    state.limits.ptMinTrackSize = {0, 0};
-    state.limits.ptMaxTrackSize = {INT32_MAX, INT32_MAX};
-    state.edge = WMSZ_BOTTOMRIGHT;
-    sizing_apply_point(&state, INT32_MAX, INT32_MAX);
-    EXPECT_EQ(state.rect.right, INT32_MAX);
-    EXPECT_EQ(state.rect.bottom, INT32_MAX);
-
-    state.rect = {100, 100, 400, 300};
-    state.edge = WMSZ_TOPLEFT;
-    sizing_apply_point(&state, INT32_MIN, INT32_MIN);
-    EXPECT_EQ(state.rect.left, 400 - INT32_MAX); // the width stops at the maximum
-    EXPECT_EQ(state.rect.top, 300 - INT32_MAX);
-
-    state.rect = {INT32_MIN + 20, 0, INT32_MIN + 30, 100};
-    state.limits.ptMinTrackSize = {1000, 0};
-    state.edge = WMSZ_LEFT;
-    sizing_apply_point(&state, INT32_MIN + 25, 0);
-    EXPECT_EQ(state.rect.left, INT32_MIN);
 }
 TEST_F(SizingLoop, DestroyingTheWindowBeingSizedEndsTheLoop) {
     ASSERT_TRUE(place_pointer(REST));

@@ -64,6 +64,15 @@ TEST_F(TabNavigation, WalksEveryDescendantInOrderAndWrapsAroundBothWays) {
     EXPECT_EQ(tab_navigate(0), 1); // reports that the focus moved
 }
 
+HWND WINAPI no_window() {
+    return nullptr;
+}
+int32_t walks;
+BOOL WINAPI count_walk(HWND, WNDENUMPROC, LPARAM) {
+    walks++;
+    return TRUE;
+}
+
 TEST_F(TabNavigation, ASingleTabStopKeepsTheFocus) {
     child(root, WS_VISIBLE);
     HWND only = stop(root);
@@ -71,6 +80,17 @@ TEST_F(TabNavigation, ASingleTabStopKeepsTheFocus) {
     expect_walks({{only, FORWARD, only}, {only, BACK, only}});
     SetFocus(only);
     EXPECT_EQ(tab_navigate(0), 0);
+    // Without an active window nothing is walked, not even the top-level windows.
+    PlatformPatch no_active("user32.dll", "GetActiveWindow",
+                            reinterpret_cast<const void *>(no_window));
+    PlatformPatch walk("user32.dll", "EnumChildWindows",
+                       reinterpret_cast<const void *>(count_walk));
+    ASSERT_TRUE(no_active.original() && walk.original());
+    walks = 0;
+    EXPECT_EQ(tab_navigate(0), 0);
+    EXPECT_EQ(tab_navigate(1), 0);
+    EXPECT_EQ(walks, 0);
+    EXPECT_EQ(GetFocus(), only);
 }
 
 TEST_F(TabNavigation, FocusOutsideTheDescendantsStartsAtAnEnd) {
