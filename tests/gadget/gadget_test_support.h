@@ -5,7 +5,6 @@
 #include "runtime/window/window.h"
 #include "tests/support/pixels.h"
 #include "tests/support/test_support.h"
-#include <ole2.h>
 #include <vector>
 
 struct SeenGadgetEvent {
@@ -25,13 +24,6 @@ inline std::vector<SeenGadgetEvent> seen_events;
 inline std::vector<SeenCommand> seen_commands;
 
 const COLORREF TEST_BACKGROUND = RGB(0x20, 0x90, 0x40);
-
-// Drop targets need OLE, which no other test program starts.
-struct OleEnvironment : testing::Environment {
-    void SetUp() override { OleInitialize(nullptr); }
-};
-inline testing::Environment *const ole_environment =
-    testing::AddGlobalTestEnvironment(new OleEnvironment);
 
 inline LRESULT CALLBACK test_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     if (message != WM_COMMAND) return DefWindowProcA(window, message, wparam, lparam);

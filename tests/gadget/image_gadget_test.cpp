@@ -269,9 +269,8 @@ TEST_F(ImageGadgetTest, FailedCreationsLeaveNoGadgetOrControl) {
     ASSERT_TRUE(existing);
     const int32_t capacity = gadget_library().gadget_table->capacity;
     gadget_list_state()->parent = nullptr;
-    EXPECT_EQ(gadget_image_create(3, 0, 0, 0, 0, picture), 0);
-    EXPECT_EQ(gadget_image_create(ANY_ID, 0, 0, 0, 0, picture), 0);
-    EXPECT_EQ(gadget_image_create(200, 0, 0, 0, 0, picture), 0);
+    for (ObjectNumber number : {ObjectNumber(3), ANY_ID, ObjectNumber(200)})
+        EXPECT_EQ(gadget_image_create(number, 0, 0, 0, 0, picture), 0) << number;
     {
         Replaced<GadgetListState *> no_lists(gadget_library().list_state, nullptr);
         EXPECT_EQ(gadget_image_create(3, 0, 0, 0, 0, picture), 0);

@@ -301,12 +301,10 @@ TEST_F(DrawingTest, AProviderWithoutDcKeepsTheBufferInUse) {
 }
 
 TEST_F(DrawingTest, ABufferTargetWithoutRoutinesUsesTheGivenBuffer) {
-    DrawingOutput output = buffer_output(PIXEL_FORMAT_R8, 4);
-    output.get_dc = nullptr;
-    output.get_buffer = nullptr;
-    output.buffer = provider.buffer;
-    output.pitch = 4;
-    output.release = nullptr;
+    // No window, release, get_dc or get_buffer; the buffer given, 4 x 3 pixels in rows of 4.
+    DrawingOutput output = {
+        OUTPUT_BUFFER,   nullptr, provider.dc, nullptr, provider.buffer, 4, 4, 3, 0,
+        PIXEL_FORMAT_R8, nullptr, nullptr};
     ASSERT_NE(drawing_begin(&output), nullptr);
     drawing_plot(1, 1, 0x33);
     drawing_mode(MODE_OUTLINED);
@@ -315,7 +313,6 @@ TEST_F(DrawingTest, ABufferTargetWithoutRoutinesUsesTheGivenBuffer) {
     EXPECT_EQ(provider.buffer[6], 0x44);
     drawing_end();
     EXPECT_EQ(drawing_state.dc, nullptr);
-
     output.buffer = nullptr; // no buffer at all: plots go nowhere
     ASSERT_NE(drawing_begin(&output), nullptr);
     drawing_plot(1, 1, 0x55);
