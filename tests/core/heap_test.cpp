@@ -101,9 +101,10 @@ static SIZE_T WINAPI no_size(HANDLE, DWORD, LPCVOID) {
 // size or give a new block, it fails and the block stays as it was.
 TEST(Heaps, ReallocationKeepsWhatFitsOrLeavesTheBlockAlone) {
     HANDLE heap = app_heap();
-    char *block = static_cast<char *>(heap_alloc(heap, 0, 8));
+    char *block = static_cast<char *>(heap_alloc(heap, 0, 256));
     ASSERT_NE(block, nullptr);
-    memcpy(block, "abcdefgh", 8);
+    memset(block, 'a', 256); // copied whole into 4 bytes, it would run over the next block
+    memcpy(block, "abcd", 4);
     block = static_cast<char *>(heap_realloc(heap, 0, block, 4));
     ASSERT_NE(block, nullptr);
     EXPECT_EQ(memcmp(block, "abcd", 4), 0);
