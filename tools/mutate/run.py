@@ -24,7 +24,9 @@ class Runner:
         self.wineserver = os.environ.get('WINESERVER', '/usr/lib/wine/wineserver')
 
     def command(self, program, tests=None, directory=None):
-        args = [WINE, str((directory or self.tests) / (program + '.exe')), '--gtest_brief=1']
+        # A mutant is killed by its first failing test: the rest need not run.
+        args = [WINE, str((directory or self.tests) / (program + '.exe')), '--gtest_brief=1',
+                '--gtest_fail_fast']
         if tests:
             args.append('--gtest_filter=' + ':'.join(tests))
         elif program == RELIABILITY and not self.with_soak:
