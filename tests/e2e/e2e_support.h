@@ -6,6 +6,7 @@
 #include "../support/input.h"
 #include <gtest/gtest.h>
 #include <algorithm>
+#include <stdint.h>
 #include <stdio.h>
 #include <string>
 
@@ -57,6 +58,25 @@ struct ProgramProcess {
         DWORD_PTR result = 0;
         return SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_BLOCK | SMTO_ABORTIFHUNG, ms,
                                    &result) != 0;
+    }
+    // Waits until the program's thread has used almost no processor time for half a second:
+    // it has worked through the input queued for it. A sent message cannot tell, as it is
+    // answered before the queued input. False when the time ran out first.
+    bool idle(DWORD ms) {
+        const DWORD quiet = 500, busy = 50; // a quiet half second uses at most 50 ms
+        for (DWORD start = GetTickCount(); GetTickCount() - start < ms;) {
+            uint64_t before = thread_time();
+            if (ended(quiet)) return true;
+            if (thread_time() - before <= uint64_t(busy) * 10000) return true;
+        }
+        return false;
+    }
+    // The processor time of the program's thread in 100 ns units.
+    uint64_t thread_time() {
+        FILETIME created, exited, kernel, user;
+        if (!GetThreadTimes(pi.hThread, &created, &exited, &kernel, &user)) return 0;
+        auto value = [](FILETIME t) { return uint64_t(t.dwHighDateTime) << 32 | t.dwLowDateTime; };
+        return value(kernel) + value(user);
     }
     ~ProgramProcess() {
         if (!pi.hProcess) return;

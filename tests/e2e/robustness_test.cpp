@@ -136,6 +136,9 @@ TEST(Fuzz, RandomKeysAndPointerActionsKeepTheProgramResponsive) {
             DWORD asked = GetTickCount();
             ASSERT_TRUE(program.responsive(10000)) << "no answer after " << actions << " actions";
             slowest = std::max(slowest, GetTickCount() - asked);
+            // Where a command is slow (an emulated program's takes most of a second), the
+            // keys must not run ahead of it: the close at the end would wait behind them all.
+            ASSERT_TRUE(program.idle(60000)) << "still busy after " << actions << " actions";
             ASSERT_FALSE(program.ended(0)) << "the program ended after " << actions << " actions";
             ASSERT_TRUE(IsWindow(program.window));
         }
@@ -146,12 +149,15 @@ TEST(Fuzz, RandomKeysAndPointerActionsKeepTheProgramResponsive) {
     GetCursorPos(&p);
     send_pointer(p.x, p.y, MOUSEEVENTF_LEFTUP);
     ASSERT_TRUE(program.responsive(20000));
+    ASSERT_TRUE(program.idle(60000));
     EXPECT_TRUE(IsWindowVisible(program.window));
     HWND picture = FindWindowExA(program.window, nullptr, "Static", nullptr);
     EXPECT_TRUE(picture && IsWindowVisible(picture)) << "the image gadget is gone";
     printf("fuzz: %d actions (%d keys, %d of them commands, %d pointer actions), slowest answer "
-           "%lu ms\n",
-           actions, fuzzer.keys, fuzzer.commands, fuzzer.pointer_actions, slowest);
+           "%lu ms, %llu ms of the program's processor time\n",
+           actions, fuzzer.keys, fuzzer.commands, fuzzer.pointer_actions, slowest,
+           (unsigned long long)(program.thread_time() / 10000));
+    ASSERT_GT(program.thread_time(), 0u) << "the program's processor time cannot be read";
     ASSERT_TRUE(click_close_box(program.window));
     ASSERT_TRUE(program.ended(15000));
     EXPECT_EQ(program.exit_code(), 0u);
