@@ -98,21 +98,23 @@ TEST_F(ProgramTest, MenuEventsRunTheirCommandAndRender) {
     EXPECT_EQ(app.color_view, 1);
 }
 
-// Once the loop waits, the timer presses 1 and closes the window. Should the close not end the
-// loop, a raw WM_CLOSE, the close event's code, ends it after two seconds, and the test fails.
+// Once the loop waits, the timer presses 1 and I and closes the window. Should the close not end
+// the loop, a raw WM_CLOSE, the close event's code, ends it after two seconds, and the test fails.
 static int32_t loop_ticks;
 static const int32_t LAST_LOOP_TICK = 100;
 static void CALLBACK drive_command_loop(HWND, UINT, UINT_PTR, DWORD) {
     if (loop_ticks++ == 0) {
         PostMessageA(heightmap_window(), WM_KEYDOWN, '1', 1);
+        PostMessageA(heightmap_window(), WM_KEYDOWN, 'I', 1);
         PostMessageA(heightmap_window(), WM_CLOSE, 0, 0);
     } else if (loop_ticks == LAST_LOOP_TICK) {
         PostThreadMessageA(GetCurrentThreadId(), WM_CLOSE, 0, 0);
     }
 }
 
-// The whole run: the loop lets the timer's own event pass, runs the key's command and ends at
-// the close event; the end leaves no window, and the exit code is 0.
+// The whole run: the loop lets the timer's own event pass, runs each key's command as its menu
+// event comes (no other event runs the last one again) and ends at the close event; the end
+// leaves no window, and the exit code is 0.
 TEST(Program, RunsFromItsStartThroughACommandToTheCloseBox) {
     loop_ticks = 0;
     UINT_PTR timer = SetTimer(nullptr, 0, 20, drive_command_loop);
@@ -122,7 +124,7 @@ TEST(Program, RunsFromItsStartThroughACommandToTheCloseBox) {
     runtime_host = &test_host;
     EXPECT_EQ(code, APP_EXIT_NORMAL);
     EXPECT_LT(loop_ticks, LAST_LOOP_TICK);
-    EXPECT_EQ(app.color_view, 0); // the grey view's command ran
+    EXPECT_EQ(app.color_view, 0); // the grey view's command ran, though invert came after it
     EXPECT_EQ(app.last_event, EVENT_WINDOW_CLOSE);
     EXPECT_EQ(heightmap_window(), nullptr);
 }
