@@ -75,6 +75,18 @@ def joined(lines):
     return ' '.join(line.strip() for line in lines if line.strip())
 
 
+def comment_end(text, i):
+    """Where the comment that starts at i ends (a line comment before its line break), or
+    None when none starts there."""
+    if text.startswith('//', i):
+        j = text.find('\n', i)
+        return len(text) if j < 0 else j
+    if text.startswith('/*', i):
+        j = text.find('*/', i + 2)
+        return len(text) if j < 0 else j + 2
+    return None
+
+
 def tokenize(text):
     """The tokens of the code; comments, literals' insides and preprocessor lines are not code
     (a string literal is one token, never mutated)."""
@@ -93,26 +105,20 @@ def tokenize(text):
         if c == '\\' and text.startswith('\n', i + 1):
             i += 2
             continue
-        if text.startswith('//', i):
-            i = text.find('\n', i)
-            i = n if i < 0 else i
-            continue
-        if text.startswith('/*', i):
-            j = text.find('*/', i + 2)
-            i = n if j < 0 else j + 2
+        after = comment_end(text, i)
+        if after is not None:
+            i = after
             continue
         if c == '#' and line_start:
             # A directive runs to the end of its line and on over escaped line breaks.
             while i < n and text[i] != '\n':
-                if text.startswith('//', i):
-                    i = text.find('\n', i)
-                    i = n if i < 0 else i
-                    break
-                if text.startswith('/*', i):
-                    j = text.find('*/', i + 2)
-                    i = n if j < 0 else j + 2
-                    continue
-                i += 2 if text[i] == '\\' else 1
+                after = comment_end(text, i)
+                if after is not None:
+                    i = after
+                elif text[i] == '\\':
+                    i += 2
+                else:
+                    i += 1
             continue
         line_start = False
         if c.isalpha() or c == '_':
