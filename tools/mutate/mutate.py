@@ -59,6 +59,9 @@ def options(argv):
                    'report)')
     p.add_argument('--survivors', metavar='REPORT.json',
                    help="run again the survivors of an earlier report's run")
+    p.add_argument('--merge', action='append', default=[], metavar='REPORT.json',
+                   help='write one report of earlier ones (repeatable; a later report\'s result '
+                   'for a mutant replaces an earlier one\'s), and stop')
     p.add_argument('--list', action='store_true',
                    help='print the mutants the run would plant, and stop')
     p.add_argument('--time-factor', type=float, default=DEFAULT_TIME_FACTOR,
@@ -176,7 +179,8 @@ class Run:
         self.copy = self.dir / 'src'
         self.target = self.dir / build.ARCH
         self.log = self.dir / 'build.log'
-        out = args.out or ('rerun' if args.only or args.survivors else 'report')
+        out = args.out or ('rerun' if args.only or args.survivors else
+                           'merged' if args.merge else 'report')
         self.json_path = self.dir / f'{out}.json'
         self.md_path = self.dir / f'{out}.md'
         self.results = []
@@ -463,7 +467,49 @@ class Run:
         report.write_json(self.json_path, self.meta, self.results)
         report.write_markdown(self.md_path, self.meta, self.results, self.by_id)
 
+    def merge(self):
+        """One report of earlier ones, such as a run split over two machines, or a run and
+        its survivors run again: a later report's result for a mutant replaces an earlier
+        one's, and a survivor that tests/equivalent-mutants.txt now names counts as listed."""
+        by_file, _ = plan.all_mutants(self.root)
+        every = [m for ms in by_file.values() for m in ms]
+        self.by_id = {m.id: m for m in every}
+        listed, self.unmatched = plan.read_equivalents(self.root / EQUIVALENTS,
+                                                       {m.key() for m in every})
+        merged, sources, seconds = {}, [], 0
+        for path in self.args.merge:
+            data = json.loads(Path(path).read_text())
+            if not merged:
+                self.meta.update({k: v for k, v in data.items() if k not in
+                                  ('command', 'selection', 'mutants', 'totals', 'score',
+                                   'score_strict', 'flaky', 'gone')})
+            sources.append(f"{Path(path).name} ({data['selection']})")
+            seconds += data.get('seconds', 0)
+            self.flaky += data.get('flaky', [])
+            self.meta.setdefault('gone', []).extend(data.get('gone', []))
+            for r in data['mutants']:
+                merged[r['id']] = r
+        for r in merged.values():
+            key = (r['file'], joined(r['original']), joined(r['mutated']))
+            if r['status'] == 'survived' and key in listed:
+                r.update(status='listed equivalent', note=listed[key])
+        self.results = list(merged.values())
+        self.meta['selection'] = 'merged from ' + '; '.join(sources)
+        self.meta['unmatched_equivalents'] = self.unmatched
+        self.meta['flaky'] = self.flaky
+        self.meta['seconds'] = seconds
+        self.meta['duration'] = f'{seconds / 3600:.0f} h {seconds % 3600 / 60:.0f} min'
+        report.write_json(self.json_path, self.meta, self.results)
+        report.write_markdown(self.md_path, self.meta, self.results, self.by_id)
+        totals = report.tally(self.results)
+        say('merged: ' + ', '.join(f'{k} {v}' for k, v in totals.items()) +
+            f'; score {report.percent(report.scores(totals)[0])}')
+        say(f'report: {self.md_path} and {self.json_path}')
+        return 0
+
     def main(self):
+        if self.args.merge:
+            return self.merge()
         self.prepare()
         if self.args.list:
             list_mutants(self.chosen, self.gone, self.listed)
