@@ -48,9 +48,9 @@ inline double round_even(double v) {
     return rest > 0.5 || (rest == 0.5 && fmod(below, 2.0) != 0.0) ? below + 1 : below;
 }
 
-// A height held to 0..255, as grid_set stores it.
+// A height held to 0..255, as grid_set stores it; NaN as 0, as the code's rounding gives it.
 inline int32_t held_height(double v) {
-    return v < 0 ? 0 : v > 255 ? 255 : int32_t(v);
+    return !(v > 0) ? 0 : v > 255 ? 255 : int32_t(v);
 }
 
 inline int32_t cell(const std::vector<int32_t> &cells, int32_t x, int32_t y) {
