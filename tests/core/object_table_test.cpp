@@ -107,17 +107,20 @@ TEST_F(ObjectTableTest, AnyIdObjectsAreLinkedNewestFirstAndUnlinkedAnywhere) {
 }
 
 // Iteration gives the live slots in ascending order, then the dynamic records oldest first;
-// the record just given and the one after it may be freed on the way.
+// the record just given, the one after it and a later one may be freed on the way.
 TEST_F(ObjectTableTest, IterationOrderAndFreeingDuringIteration) {
     make(5, 5), make(1, 1), make(9, 9);
     TestRecord *a = make(ANY_ID, 100), *b = make(ANY_ID, 200), *c = make(ANY_ID, 300);
+    TestRecord *d = make(ANY_ID, 400);
     std::vector<ObjectNumber> seen;
     object_table_iter_reset(table);
     ObjectNumber number;
     while (object_table_iter_next(table, &number)) {
         seen.push_back(number);
-        if (number == number_of(a)) object_table_free(table, number_of(b));
         object_table_free(table, number);
+        if (number != number_of(a)) continue;
+        object_table_free(table, number_of(b));
+        object_table_free(table, number_of(d));
     }
     EXPECT_EQ(seen, (std::vector<ObjectNumber>{1, 5, 9, number_of(a), number_of(c)}));
     EXPECT_EQ(table->dynamic_head, nullptr);
