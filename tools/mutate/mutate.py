@@ -366,9 +366,9 @@ class Run:
         """Runs one program on the mutant. A time-out is tried once more with twice the
         limit, so that a moment of a busy machine is not taken for a hang. Some tests that time
         the platform fail now and then on a busy machine, so a failure must come again: the
-        failed tests alone are run again (then, if they pass alone, the whole program), and
-        the mutant is killed when a test that failed first fails again, and passes on the
-        unmutated program."""
+        failed tests alone are run again (then, if they pass alone, the whole program to its
+        end), and the mutant is killed when a test fails again and passes on the unmutated
+        program."""
         limit = self.times[program]['limit']
         outcome, seconds, code, output = self.runner.run(program, limit)
         if outcome == 'timed out':
@@ -398,7 +398,9 @@ class Run:
 
     def confirm(self, program, limit, failed):
         """Runs a failure again: (None, (failed tests, exit code, output)) when it comes again
-        and is the mutant's, or (why not, None)."""
+        and is the mutant's, or (why not, None). The first run stopped at its first failure,
+        which may be a test that fails only after others; the whole program then runs to its
+        end, and any test that fails there counts once the unmutated program passes it."""
         again = None
         if failed:
             outcome, _, code, output = self.runner.run(program, limit, tests=failed)
@@ -406,10 +408,10 @@ class Run:
             if outcome == 'failed' and (named or not failed_tests(output)):
                 again = named or failed, code, output
         if again is None:
-            outcome, _, code, output = self.runner.run(program, limit)
-            named = failed_tests(output)
-            if outcome == 'passed' or (failed and not set(named) & set(failed)):
+            outcome, _, code, output = self.runner.run(program, limit, fail_fast=False)
+            if outcome == 'passed':
                 return 'and not when run again', None
+            named = failed_tests(output)
             again = [t for t in named if t in failed] or named, code, output
         if again[0]:
             outcome, _, _, _ = self.runner.run(program, limit, tests=again[0],

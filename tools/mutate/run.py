@@ -23,10 +23,11 @@ class Runner:
         self.with_soak = with_soak
         self.wineserver = os.environ.get('WINESERVER', '/usr/lib/wine/wineserver')
 
-    def command(self, program, tests=None, directory=None):
+    def command(self, program, tests=None, directory=None, fail_fast=True):
         # A mutant is killed by its first failing test: the rest need not run.
-        args = [WINE, str((directory or self.tests) / (program + '.exe')), '--gtest_brief=1',
-                '--gtest_fail_fast']
+        args = [WINE, str((directory or self.tests) / (program + '.exe')), '--gtest_brief=1']
+        if fail_fast:
+            args.append('--gtest_fail_fast')
         if tests:
             args.append('--gtest_filter=' + ':'.join(tests))
         elif program == RELIABILITY and not self.with_soak:
@@ -39,14 +40,14 @@ class Runner:
             env.update(SHORT_RELIABILITY)
         return env
 
-    def run(self, program, limit, tests=None, directory=None):
+    def run(self, program, limit, tests=None, directory=None, fail_fast=True):
         """Runs a program once, or only the named tests of it, from the build or from another
         directory: (outcome, seconds, exit code, output) with outcome 'passed', 'failed' or
         'timed out'. A time-out ends every Wine process of the prefix, and starts the
         wineserver again, so that the next program starts clean."""
         start = time.monotonic()
         result = subprocess.run(['timeout', '-k', '10', f'{limit:.0f}'] +
-                                self.command(program, tests, directory),
+                                self.command(program, tests, directory, fail_fast),
                                 cwd=self.tests, env=self.environment(program),
                                 stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                                 stderr=subprocess.STDOUT, text=True, errors='replace')
