@@ -380,9 +380,24 @@ class Run:
             return outcome
         failed = failed_tests(output)
         why, again = self.confirm(program, limit, failed)
+        if why and failed:
+            # The run stopped at that test, so the tests after it have not run: they run now,
+            # without it.
+            say(f"  {program} failed ({', '.join(failed[:3])}), {why}: the rest run without it")
+            self.flaky.append({'mutant': result['id'], 'program': program,
+                               'failed once': failed, 'why': why})
+            run['flaky'] = failed
+            outcome, seconds, code, output = self.runner.run(program, limit, fail_fast=False,
+                                                             excluded=failed)
+            run['seconds'] = round(run['seconds'] + seconds, 1)
+            if outcome != 'failed':
+                run['outcome'] = outcome
+                return outcome
+            why, again = self.confirm(program, limit, failed_tests(output), excluded=failed)
         if why:
             run['outcome'] = 'passed'
-            run['flaky'] = failed or [exit_description(code, output)]
+            run['flaky'] = run.get('flaky', []) + (failed_tests(output) or
+                                                    [exit_description(code, output)])
             self.flaky.append({'mutant': result['id'], 'program': program,
                                'failed once': run['flaky'], 'why': why})
             say(f"  {program} failed ({', '.join(run['flaky'][:3])}), {why}: taken as passed")
@@ -396,7 +411,7 @@ class Run:
             result['output'] = output[-1500:]
         return 'failed'
 
-    def confirm(self, program, limit, failed):
+    def confirm(self, program, limit, failed, excluded=()):
         """Runs a failure again: (None, (failed tests, exit code, output)) when it comes again
         and is the mutant's, or (why not, None). The first run stopped at its first failure,
         which may be a test that fails only after others; the whole program then runs to its
@@ -408,7 +423,8 @@ class Run:
             if outcome == 'failed' and (named or not failed_tests(output)):
                 again = named or failed, code, output
         if again is None:
-            outcome, _, code, output = self.runner.run(program, limit, fail_fast=False)
+            outcome, _, code, output = self.runner.run(program, limit, fail_fast=False,
+                                                       excluded=excluded)
             if outcome == 'passed':
                 return 'and not when run again', None
             named = failed_tests(output)
