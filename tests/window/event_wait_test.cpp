@@ -330,10 +330,12 @@ TEST_F(EventWait, WaitsWithATimeLimitAnswerZeroWhenNothingCame) {
     Sleep(20);
     wait_all();
     events()->event_type = 4;
+    events()->last_wparam = 11;
     DWORD start = GetTickCount();
     EXPECT_EQ(event_wait_timeout(0), 0);
     EXPECT_LT(GetTickCount() - start, 50u);
     EXPECT_EQ(events()->event_type, -1);
+    EXPECT_EQ(events()->last_wparam, 11u); // no message came, so none was handed on
     // A wake that brings no message (the display driver's own traffic) may end a wait
     // early with 0, so one of a few tries must last the whole time.
     DWORD longest = 0;
