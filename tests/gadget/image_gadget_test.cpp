@@ -144,7 +144,7 @@ TEST_F(ImageGadgetTest, KindTableIsFilledAndTheBitmapSizesTheControl) {
 // Any handle is stored, whatever wParam says; bitmaps and colour icons size the control.
 TEST_F(ImageGadgetTest, IconsEmptyAndUnreadableHandlesSizeTheControl) {
     HBITMAP small = test_bitmap(100, 80, RED, nullptr);
-    HBITMAP flat = test_bitmap(100, 50, RED, nullptr);
+    HBITMAP flat = test_bitmap(100, 50, RED, nullptr), narrow = test_bitmap(60, 50, RED, nullptr);
     HICON icon = test_icon(40, 24, GREEN);
     BYTE and_bits[32 * 4] = {}, xor_bits[32 * 4] = {};
     HICON mono = CreateIcon(nullptr, 32, 32, 1, 1, and_bits, xor_bits);
@@ -166,6 +166,7 @@ TEST_F(ImageGadgetTest, IconsEmptyAndUnreadableHandlesSizeTheControl) {
         {STM_SETIMAGE, small, {104, 84}}, {STM_SETIMAGE, brush, {104, 84}},
         {STM_SETICON, mono, {104, 84}},   {STM_SETICON, icon, {44, 28}},
         {STM_SETIMAGE, small, {104, 84}}, {STM_SETIMAGE, flat, {104, 54}},
+        {STM_SETIMAGE, narrow, {64, 54}},
     };
     for (size_t i = 0; i < sizeof steps / sizeof steps[0]; i++) {
         SCOPED_TRACE(i);
@@ -185,7 +186,7 @@ TEST_F(ImageGadgetTest, IconsEmptyAndUnreadableHandlesSizeTheControl) {
         set_image(control, picture);
         set_image(control, icon);
     }
-    EXPECT_EQ(extent(control), Extent(104, 54));
+    EXPECT_EQ(extent(control), Extent(64, 54));
     {
         PlatformPatch no_rect("user32.dll", "GetWindowRect",
                               reinterpret_cast<const void *>(Refused::window_rect));
@@ -199,6 +200,7 @@ TEST_F(ImageGadgetTest, IconsEmptyAndUnreadableHandlesSizeTheControl) {
     DestroyIcon(icon);
     DeleteObject(small);
     DeleteObject(flat);
+    DeleteObject(narrow);
 }
 
 // A changed image set again shows at once, as after an enabling change; a clear shows the
