@@ -112,7 +112,7 @@ TEST_F(ImageTest, DisplayImageIsInTheDisplayFormatAndDrawnThroughItsOutput) {
 // Each creation deletes the number's bitmap before it, even a failing one (13 bits).
 TEST_F(ImageTest, DibSectionsTakeTheirBitCountAndReplaceTheImageOfTheirNumber) {
     HANDLE previous = nullptr;
-    for (int32_t depth : {8, 24, 32}) {
+    for (int32_t depth : {1, 8, 24, 32}) {
         SCOPED_TRACE(depth);
         HANDLE bitmap = reinterpret_cast<HANDLE>(image_create_with_depth(3, depth, 5, depth));
         ASSERT_NE(bitmap, nullptr);

@@ -81,7 +81,9 @@ TEST_F(WindowObjects, FlagsGiveTheCaptionTheVisibilityAndTheShowState) {
                                  {0x10000000, WS_CAPTION, 0, 0, 0},
                                  {WS_POPUP, 0, 1, 0, 0},
                                  {WS_OVERLAPPEDWINDOW | OPEN_MAXIMISED, WS_CAPTION, 1, 1, 0},
-                                 {WS_OVERLAPPEDWINDOW | OPEN_MINIMISED, WS_CAPTION, 1, 0, 1}};
+                                 {WS_OVERLAPPEDWINDOW | OPEN_MINIMISED, WS_CAPTION, 1, 0, 1},
+                                 {WS_OVERLAPPEDWINDOW | OPEN_MAXIMISED | OPEN_HIDDEN, WS_CAPTION,
+                                  0, 1, 0}};
     for (const auto &c : cases) {
         SCOPED_TRACE(c[0]);
         HWND window = reinterpret_cast<HWND>(window_open(1, 10, 20, 200, 100, nullptr, c[0]));
@@ -180,8 +182,9 @@ TEST_F(WindowObjects, CentringOnTheParentOrTheActiveWindowStaysOnTheScreen) {
     HWND middle = CreateWindowExA(0, "STATIC", "", WS_POPUP | WS_VISIBLE, 300, 200, 400, 300,
                                   nullptr, nullptr, nullptr, nullptr);
     ASSERT_TRUE(corner && middle);
+    // Centred on the corner window it would start one pixel past the screen's corner.
     HWND near_corner = reinterpret_cast<HWND>(
-        window_open(1, 700, 700, 300, 200, "", WS_POPUP | OPEN_CENTRED_ON_PARENT, corner));
+        window_open(1, 700, 700, 122, 72, "", WS_POPUP | OPEN_CENTRED_ON_PARENT, corner));
     RECT rect = window_rect(near_corner);
     EXPECT_EQ(rect.left, 0);
     EXPECT_EQ(rect.top, 0);
@@ -454,19 +457,26 @@ struct CountedDropTarget : IDropTarget {
     }
 };
 
+// Closed by its number or destroyed from outside.
 TEST_F(WindowObjects, CloseRevokesADropTargetAndFreesTheBrush) {
     ASSERT_TRUE(SUCCEEDED(OleInitialize(nullptr)));
-    HWND window = open_window(1);
-    CountedDropTarget target;
-    ASSERT_EQ(RegisterDragDrop(window, &target), S_OK);
-    EXPECT_GT(target.references, 1);
-    SetPropA(window, "KX_DropAccept", reinterpret_cast<HANDLE>(1));
-    HBRUSH brush = CreateSolidBrush(RGB(1, 2, 3));
-    window_record(1)->background_brush = brush;
-    EXPECT_NE(window_close(1), 0);
-    EXPECT_EQ(target.references, 1) << "the platform still holds the drop target";
-    LOGBRUSH info;
-    EXPECT_EQ(GetObjectA(brush, sizeof info, &info), 0); // deleted
+    for (bool from_outside : {false, true}) {
+        SCOPED_TRACE(from_outside);
+        HWND window = open_window(1);
+        CountedDropTarget target;
+        ASSERT_EQ(RegisterDragDrop(window, &target), S_OK);
+        EXPECT_GT(target.references, 1);
+        SetPropA(window, "KX_DropAccept", reinterpret_cast<HANDLE>(1));
+        HBRUSH brush = CreateSolidBrush(RGB(1, 2, 3));
+        window_record(1)->background_brush = brush;
+        if (from_outside)
+            DestroyWindow(window);
+        else
+            EXPECT_NE(window_close(1), 0);
+        EXPECT_EQ(target.references, 1) << "the platform still holds the drop target";
+        LOGBRUSH info;
+        EXPECT_EQ(GetObjectA(brush, sizeof info, &info), 0); // deleted
+    }
     OleUninitialize();
 }
 
