@@ -280,7 +280,9 @@ TEST_F(EventWait, QueuedEventsComeFirstOneByOneAfterTheMessageThatQueuedThem) {
     EXPECT_EQ(event_wait(), EVENT_WINDOW_CLOSE);
 
     SendMessageA(window, WM_MOVE, 0, 0);
+    SetLastError(ERROR_INVALID_PARAMETER);
     SendMessageA(window, WM_CLOSE, 0, 0);
+    EXPECT_EQ(GetLastError(), 0u) << "the window procedure leaves no error behind";
     PostMessageA(window, WM_USER, 0, 0);
     events()->pending_event = EVENT_MENU;
     EXPECT_EQ(event_wait_timeout(0), EVENT_WINDOW_MOVED);
