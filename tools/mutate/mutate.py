@@ -147,6 +147,11 @@ def selection_text(args):
     return f'seed {args.seed}, {size}{files}'
 
 
+def duration_text(seconds):
+    hours, minutes = divmod(round(seconds / 60), 60)
+    return f'{hours} h {minutes} min' if hours else f'{minutes} min'
+
+
 def list_mutants(chosen, gone, listed):
     for m in chosen:
         mark = '  (listed equivalent)' if m.key() in listed else ''
@@ -477,8 +482,7 @@ class Run:
         self.meta['gone'] = self.gone
         self.meta['flaky'] = self.flaky
         seconds = time.monotonic() - self.started
-        self.meta['duration'] = f'{seconds / 3600:.0f} h {seconds % 3600 / 60:.0f} min' \
-            if seconds >= 3600 else f'{seconds / 60:.0f} min'
+        self.meta['duration'] = duration_text(seconds)
         self.meta['seconds'] = round(seconds)
         if final:
             self.meta['finished'] = f'{datetime.now():%Y-%m-%d %H:%M:%S}'
@@ -516,7 +520,7 @@ class Run:
         self.meta['unmatched_equivalents'] = self.unmatched
         self.meta['flaky'] = self.flaky
         self.meta['seconds'] = seconds
-        self.meta['duration'] = f'{seconds / 3600:.0f} h {seconds % 3600 / 60:.0f} min'
+        self.meta['duration'] = duration_text(seconds)
         report.write_json(self.json_path, self.meta, self.results)
         report.write_markdown(self.md_path, self.meta, self.results, self.by_id)
         totals = report.tally(self.results)
